@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The full check: install what is missing, build, run every test; then the same
+# suite built with ASan+UBSan (clang), then the concurrency tests under TSan.
+#   bash scripts/check.sh          everything
+#   bash scripts/check.sh --quick  the plain build and its tests only
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup-debian.sh
+
+jobs=2
+run_suite() {  # name, extra cmake arguments...
+  local dir="build-$1"; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+}
+
+echo "== plain build (g++)"
+run_suite plain
+ctest --test-dir build-plain --output-on-failure -j"$jobs"
+
+if [ "${1:-}" = "--quick" ]; then exit 0; fi
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+echo "== ASan+UBSan build (clang)"
+run_suite asan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DTERVO_SANITIZE=address,undefined -DTERVO_BUILD_BENCH=OFF
+ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== TSan build (clang), concurrency tests"
+run_suite tsan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DTERVO_SANITIZE=thread -DTERVO_BUILD_BENCH=OFF
+ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L concurrency
