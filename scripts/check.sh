@@ -21,7 +21,7 @@ ctest --test-dir build-plain --output-on-failure -j"$jobs"
 
 if [ "${1:-}" = "--quick" ]; then exit 0; fi
 
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 

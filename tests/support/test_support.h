@@ -1,0 +1,127 @@
+// Small helpers shared by the test suites.
+#ifndef TERVO_TESTS_SUPPORT_TEST_SUPPORT_H_
+#define TERVO_TESTS_SUPPORT_TEST_SUPPORT_H_
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "src/trace/trace.h"
+
+namespace tervo_test {
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes away.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tervo-XXXXXX").string();
+    path_ = mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+inline std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The folder that holds the running test program (and the built libraries).
+inline std::string ProgramFolder() {
+  return std::filesystem::canonical("/proc/self/exe").parent_path().string();
+}
+
+// Sets or unsets an environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    const char* old = getenv(name);
+    had_old_ = old != nullptr;
+    if (had_old_) old_ = old;
+    if (value != nullptr) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (had_old_) {
+      setenv(name_.c_str(), old_.c_str(), 1);
+    } else {
+      unsetenv(name_.c_str());
+    }
+  }
+
+ private:
+  std::string name_;
+  std::string old_;
+  bool had_old_ = false;
+};
+
+// A trace that keeps every formatted line; installed in g_pTrace for the life
+// of the object.
+class CapturingTrace final : public CATrace {
+ public:
+  CapturingTrace() : previous_(g_pTrace) { g_pTrace = this; }
+  ~CapturingTrace() override { g_pTrace = previous_; }
+
+  void Flush() override {}
+  int32_t MaxLevel() override { return 3; }
+  void VTrace(int32_t level, const char* format, va_list args) override {
+    char buffer[4096];
+    vsnprintf(buffer, sizeof buffer, format, args);
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(buffer);
+    levels_.push_back(level);
+  }
+  void Trace(int32_t level, const char* format, ...) override {
+    va_list args;
+    va_start(args, format);
+    VTrace(level, format, args);
+    va_end(args);
+  }
+
+  std::vector<std::string> lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+  std::vector<int32_t> levels() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return levels_;
+  }
+
+ private:
+  CATrace* previous_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+  std::vector<int32_t> levels_;
+};
+
+}  // namespace tervo_test
+
+#endif  // TERVO_TESTS_SUPPORT_TEST_SUPPORT_H_
