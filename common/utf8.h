@@ -46,8 +46,9 @@ char32_t UnicodeToLower(char32_t cp);
 // Lower-cases the `n` bytes at `in` into `out` (capacity `cap` bytes), code
 // point by code point with the simple mapping. Before each code point is
 // written, a write position plus 4 beyond `cap` stops with -51. `*written`
-// gets the bytes written (on success only; no terminator is written).
-// Answers 0, -1 (null `in`), -50 (truncated sequence) or -51.
+// (may be null) gets the bytes written, up to the stop on failure; no
+// terminator is written. Answers 0, -1 (null `in` or `out`), -50 (truncated
+// sequence) or -51.
 int32_t Utf8ToLower(const char* in, size_t n, char* out, size_t cap, size_t* written);
 
 // As Utf8ToLower, keeping regular-expression syntax intact: the code point
@@ -60,16 +61,17 @@ int32_t Utf8RegexToLower(const char* in, size_t n, char* out, size_t cap, size_t
 
 // Converts the `n` bytes of UTF-8 at `in` to UTF-16 at `out` (capacity `cap`
 // units, no terminator written); code points above U+FFFF become surrogate
-// pairs. `*written` gets the units written (on success only). Answers 0, -1
-// (null `in`), -50 (a sequence ill-formed by the lead-byte table or its
-// continuation bytes) or -51 (`out` too small).
+// pairs. `*written` (may be null) gets the units written, up to the stop on
+// failure. Answers 0, -1 (null `in` or `out`), -50 (a sequence ill-formed by
+// the lead-byte table or its continuation bytes, or beyond U+10FFFF) or -51
+// (`out` too small).
 int32_t Utf8ToUtf16Units(const char* in, size_t n, char16_t* out, size_t cap, size_t* written);
 
 // Converts the `n` bytes of UTF-8 at `in` into `out`: the string is sized to
-// n + 1 units and given the converted text. Answers 0, -1, -2 (no memory),
-// -50 or -51; on -1 and -2 `out` is unchanged. After a conversion
-// attempt the string's length is that of the converted text (0 on failure)
-// and its error() is -250 if that did not fit.
+// n + 1 units and given the converted text. Answers 0, -1 (null `in` or
+// `out`; `out` unchanged), -2 (no memory; `out` unchanged), -50 or -51.
+// Once sized, the string's length is that of the text converted (up to the
+// stop on failure), and its error() is -250 if that count did not fit.
 int32_t Utf8ToUsstring(const char* in, size_t n, usstring* out);
 
 }  // namespace ascommon
