@@ -16,6 +16,8 @@
 //   -51   internal: lower-case output did not fit and was retried
 //   -250  checked index out of range
 // Other negative values come from the UTF-8 helpers (see common/utf8.h).
+// Since even the const operations record their result, one string must not
+// be used from several threads at once, not even for reading.
 #ifndef TERVO_COMMON_SSTRING_H_
 #define TERVO_COMMON_SSTRING_H_
 

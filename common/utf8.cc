@@ -34,12 +34,16 @@ class LowerCaseTables {
   LowerCaseTables() {
     for (uint32_t cp = 0; cp < 0x10000; ++cp) bmp_[cp] = static_cast<char16_t>(cp);
     // Bucket b lists bucket_index_[bucket_start_[b] .. bucket_start_[b + 1]).
+    // Supplementary pairs beyond the room are left out of both passes alike,
+    // so the ranges always stay within what was filled.
     uint32_t counts[kLowerCaseBucketCount] = {};
+    uint32_t kept = 0;
     for (size_t i = 0; i < kLowerCasePairCount; ++i) {
       const LowerCasePair& p = kLowerCasePairs[i];
       if (p.from < 0x10000) {
         bmp_[p.from] = static_cast<char16_t>(p.to);
-      } else {
+      } else if (kept < kMaxSupplementary) {
+        ++kept;
         ++counts[LowerCaseBucket(p.from)];
       }
     }
@@ -51,9 +55,11 @@ class LowerCaseTables {
     bucket_start_[kLowerCaseBucketCount] = total;
     uint32_t next[kLowerCaseBucketCount];
     memcpy(next, bucket_start_, sizeof(next));
-    for (size_t i = 0; i < kLowerCasePairCount; ++i) {
+    kept = 0;
+    for (size_t i = 0; i < kLowerCasePairCount && kept < kMaxSupplementary; ++i) {
       const LowerCasePair& p = kLowerCasePairs[i];
-      if (p.from >= 0x10000 && next[LowerCaseBucket(p.from)] < kMaxSupplementary) {
+      if (p.from >= 0x10000) {
+        ++kept;
         bucket_index_[next[LowerCaseBucket(p.from)]++] = static_cast<uint16_t>(i);
       }
     }
@@ -155,6 +161,11 @@ class Output {
     pos_ += Utf8Encode(cp, out_ + pos_);
     return true;
   }
+  bool PutByte(char c) {
+    if (pos_ + 4 > cap_) return false;
+    out_[pos_++] = c;
+    return true;
+  }
   bool Copy(const char* p, size_t n) {
     if (pos_ + 4 > cap_) return false;
     memcpy(out_ + pos_, p, n);
@@ -178,6 +189,14 @@ bool Utf8Validate(const char* p, size_t n) {
   const unsigned char* s = reinterpret_cast<const unsigned char*>(p);
   size_t i = 0;
   while (i < n) {
+    // Runs of ASCII are skipped eight bytes at a time.
+    while (n - i >= 8) {
+      uint64_t word;
+      memcpy(&word, s + i, 8);
+      if ((word & 0x8080808080808080ull) != 0) break;
+      i += 8;
+    }
+    if (i == n) break;
     size_t len = kSequenceLength[s[i]];
     if (len == 0 || len > n - i) return false;
     for (size_t k = 1; k < len; ++k) {
@@ -244,6 +263,16 @@ int32_t Utf8ToLower(const char* in, size_t n, char* out, size_t cap, size_t* wri
   Output o(out, cap);
   int32_t result = 0;
   for (size_t i = 0; i < n;) {
+    unsigned char b = static_cast<unsigned char>(in[i]);
+    if (b < 0x80) {
+      // ASCII maps to ASCII: one byte in, one byte out, same room rule.
+      if (!o.PutByte(static_cast<char>(tables.Map(b)))) {
+        result = kUtf8OutputTooSmall;
+        break;
+      }
+      ++i;
+      continue;
+    }
     char32_t cp = 0;
     size_t len = Utf8Decode(in + i, n - i, &cp);
     if (len == 0) {

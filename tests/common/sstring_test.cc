@@ -1,1 +1,477 @@
-// placeholder: being written
+#include "common/sstring.h"
+
+#include <gtest/gtest.h>
+#include <locale.h>
+
+#include <string>
+#include <utility>
+
+#include "common/ustring.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using ascommon::sstring;
+using ascommon::usstring;
+
+// Whether `p` points into the object itself (the inline buffer).
+bool InsideObject(const sstring& s, const void* p) {
+  const char* begin = reinterpret_cast<const char*>(&s);
+  const char* q = static_cast<const char*>(p);
+  return q >= begin && q < begin + sizeof(sstring);
+}
+
+std::string Text(const sstring& s) { return std::string(s.data(), s.length()); }
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+TEST(SString, InlineBufferBelow24BytesHeapBlockOfExactSizeAbove) {
+  struct Case {
+    size_t chars;
+    bool inline_buffer;
+  } cases[] = {{0, true}, {1, true}, {22, true}, {23, false}, {24, false}, {100, false}};
+  for (const Case& c : cases) {
+    std::string text(c.chars, 'k');
+    sstring s;
+    ASSERT_EQ(0, s.assign(text.c_str()));
+    EXPECT_EQ(c.inline_buffer, InsideObject(s, s.data())) << c.chars;
+    EXPECT_EQ(c.chars + 1, s.size()) << c.chars;
+    EXPECT_EQ(c.chars, s.length()) << c.chars;
+    EXPECT_EQ(text, s.c_str());
+  }
+}
+
+TEST(SString, PointerAndCountConstructionStopsLengthAtEmbeddedZero) {
+  sstring s("ab\0cd", 5);
+  EXPECT_EQ(2u, s.length());
+  EXPECT_EQ(6u, s.size());
+  EXPECT_EQ('c', s.at(3));  // the bytes after the zero are still copied
+  EXPECT_EQ('\0', s.at(5));
+
+  // Assignment keeps the count as the length.
+  sstring t;
+  t.assign("ab\0cd", 5);
+  EXPECT_EQ(5u, t.length());
+  EXPECT_EQ(std::string("ab\0cd", 5), Text(t));
+
+  sstring null_source(nullptr, 3);
+  EXPECT_TRUE(null_source.is_null());
+}
+
+TEST(SString, AssignHandlesNullSelfAndOverlappingSources) {
+  sstring s("hello");
+  const char* before = s.data();
+  EXPECT_EQ(0, s.assign(s.data()));
+  EXPECT_EQ(before, s.data());
+
+  // A tail of the string's own text, inline and on the heap.
+  s.assign(s.data() + 2);
+  EXPECT_STREQ("llo", s.c_str());
+  sstring h("0123456789012345678901234567890123456789");
+  h.assign(h.data() + 5, 30);
+  EXPECT_EQ("567890123456789012345678901234", Text(h));
+  h.assign(h.data() + 20);
+  EXPECT_STREQ("5678901234", h.c_str());
+  EXPECT_TRUE(h.is_inline());
+
+  h.assign(nullptr, 4);
+  EXPECT_TRUE(h.is_null());
+  EXPECT_EQ(0u, h.size());
+  s = static_cast<const char*>(nullptr);
+  EXPECT_TRUE(s.is_null());
+  EXPECT_TRUE(sstring(static_cast<const char*>(nullptr)).is_null());
+  EXPECT_EQ(1u, sstring("").size());  // empty is not null
+}
+
+TEST(SString, CopyTakesTheWholeBufferAndNullness) {
+  sstring reserved;
+  reserved.fill(40, 0);
+  sstring copy(reserved);
+  EXPECT_EQ(41u, copy.size());
+  EXPECT_EQ(0u, copy.length());
+  EXPECT_NE(reserved.data(), copy.data());
+
+  sstring small("abc");
+  sstring null;
+  sstring target("text");
+  target = null;
+  EXPECT_TRUE(target.is_null());
+
+  target = small;
+  const sstring& same = target;
+  target = same;
+  EXPECT_STREQ("abc", target.c_str());
+  EXPECT_EQ(0, target.error());
+}
+
+TEST(SString, MoveKeepsContentsAndLeavesNull) {
+  sstring small("abc");
+  sstring moved_small(std::move(small));
+  EXPECT_STREQ("abc", moved_small.c_str());
+  EXPECT_TRUE(InsideObject(moved_small, moved_small.data()));
+  EXPECT_TRUE(small.is_null());
+
+  sstring big(std::string(40, 'b').c_str());
+  const char* block = big.data();
+  sstring moved_big(std::move(big));
+  EXPECT_EQ(block, moved_big.data());
+  EXPECT_EQ(41u, moved_big.size());
+  EXPECT_TRUE(big.is_null());
+
+  moved_small = std::move(moved_big);
+  EXPECT_EQ(block, moved_small.data());
+  EXPECT_EQ(40u, moved_small.length());
+}
+
+TEST(SString, FillWithCharacterOrZeroes) {
+  sstring s;
+  EXPECT_EQ(0, s.fill(3, 'x'));
+  EXPECT_STREQ("xxx", s.c_str());
+  EXPECT_EQ(4u, s.size());
+
+  EXPECT_EQ(0, s.fill(30, 0));
+  EXPECT_EQ(0u, s.length());
+  EXPECT_EQ(31u, s.size());
+  EXPECT_EQ(std::string(31, '\0'), std::string(s.data(), 31));
+
+  // Text written into the reserved buffer becomes the string's.
+  memcpy(s.buffer(), "written", 7);
+  EXPECT_EQ(0, s.set_length(7));
+  EXPECT_STREQ("written", s.c_str());
+  EXPECT_EQ(-250, s.set_length(31));
+  EXPECT_EQ(7u, s.length());
+}
+
+TEST(SString, AppendAcrossThe24ByteBoundary) {
+  sstring s("0123456789");
+  ASSERT_EQ(0, s.append("abcdefghijkl", 12));  // 22 chars + terminator
+  EXPECT_TRUE(InsideObject(s, s.data()));
+  EXPECT_EQ(23u, s.size());
+
+  ASSERT_EQ(0, s.append("x", 1));  // 24 bytes: onto the heap
+  EXPECT_FALSE(InsideObject(s, s.data()));
+  EXPECT_EQ(24u, s.size());
+  EXPECT_EQ(23u, s.length());
+
+  // Every further append takes a new block of the exact size.
+  const char* first_block = s.data();
+  ASSERT_EQ(0, s.append("y", 1));
+  EXPECT_NE(first_block, s.data());
+  EXPECT_EQ(25u, s.size());
+  EXPECT_STREQ("0123456789abcdefghijklxy", s.c_str());
+
+  // Appending the string to itself reads from the block being replaced.
+  s.append(s);
+  EXPECT_EQ("0123456789abcdefghijklxy0123456789abcdefghijklxy", Text(s));
+  EXPECT_EQ(49u, s.size());
+
+  sstring small("ab");
+  small += small;
+  EXPECT_STREQ("abab", small.c_str());
+  EXPECT_EQ(5u, small.size());
+}
+
+TEST(SString, AppendEdgeCases) {
+  sstring s("abc");
+  EXPECT_EQ(0, s.append(nullptr, 5));
+  EXPECT_EQ(0, s.append("zz", 0));
+  EXPECT_STREQ("abc", s.c_str());
+  EXPECT_EQ(4u, s.size());
+
+  // Appending to a null string assigns.
+  sstring null;
+  EXPECT_EQ(0, null.append("hi", 2));
+  EXPECT_STREQ("hi", null.c_str());
+
+  // Old text in a heap block, short result: back into the inline buffer.
+  sstring reserved;
+  reserved.fill(40, 0);
+  EXPECT_EQ(0, reserved.append("ab", 2));
+  EXPECT_TRUE(InsideObject(reserved, reserved.data()));
+  EXPECT_EQ(3u, reserved.size());
+  EXPECT_STREQ("ab", reserved.c_str());
+
+  // Embedded zeroes count in the length.
+  sstring z("a");
+  z.append("\0b", 2);
+  EXPECT_EQ(3u, z.length());
+  EXPECT_EQ(std::string("a\0b", 3), Text(z));
+}
+
+TEST(SString, FailedAllocationKeepsTheOldValue) {
+  sstring s("keep me");
+  // A count whose size cannot be expressed is refused before allocating.
+  EXPECT_EQ(-2, s.append("x", UINT64_MAX - 2));
+  EXPECT_EQ(-2, s.error());
+  EXPECT_STREQ("keep me", s.c_str());
+  EXPECT_EQ(-2, s.fill(UINT64_MAX, 'x'));
+  EXPECT_STREQ("keep me", s.c_str());
+  if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer aborts on impossible allocations";
+  // A size the allocator cannot give.
+  const uint64_t huge = uint64_t{1} << 62;
+  EXPECT_EQ(-2, s.append("x", huge));
+  EXPECT_STREQ("keep me", s.c_str());
+  EXPECT_EQ(-2, s.fill(huge, 'x'));
+  EXPECT_EQ(-2, s.assign("x", huge));
+  EXPECT_STREQ("keep me", s.c_str());
+  EXPECT_EQ(8u, s.size());
+}
+
+TEST(SString, ConcatenationConstructor) {
+  sstring a("left-");
+  sstring b("right and a long tail");
+  sstring ab(a, b);
+  EXPECT_STREQ("left-right and a long tail", ab.c_str());
+  EXPECT_EQ(26u, ab.length());
+  EXPECT_EQ(27u, ab.size());
+
+  sstring null;
+  sstring only_a(a, null);
+  EXPECT_STREQ("left-", only_a.c_str());
+  EXPECT_EQ(6u, only_a.size());
+  EXPECT_TRUE(sstring(null, null).is_null());
+}
+
+TEST(SString, CheckedIndexAnswersSpareOutOfRange) {
+  sstring s("abc");
+  EXPECT_EQ('a', s.at(0));
+  EXPECT_EQ(0, s.error());
+  EXPECT_EQ('\0', s.at(3));  // the terminator is within the size
+  EXPECT_EQ(0, s.error());
+  EXPECT_EQ('Y', s.at(4));  // index == size
+  EXPECT_EQ(-250, s.error());
+  s.set_spare('?');
+  EXPECT_EQ('?', s.at(100));
+  sstring null;
+  EXPECT_EQ('Y', null.at(0));
+  EXPECT_EQ(-250, null.error());
+}
+
+TEST(SString, CompareCodes) {
+  sstring null;
+  sstring abc("abc");
+  EXPECT_EQ(-3, null.compare(abc));
+  EXPECT_EQ(-3, null.error());
+  EXPECT_EQ(-3, null.compare("abc"));
+  EXPECT_EQ(-2, abc.compare(null));
+  EXPECT_EQ(-2, abc.error());
+  EXPECT_EQ(-2, abc.compare(static_cast<const char*>(nullptr)));
+
+  struct Case {
+    const char* a;
+    const char* b;
+    bool ignore_case;
+    int32_t expected;
+  } cases[] = {
+      {"abc", "abc", false, 0}, {"abc", "abd", false, -1}, {"ab", "abc", false, -1},
+      {"abc", "ab", false, 1},  {"\xFF", "a", false, 1},   {"ABC", "abc", false, -1},
+      {"ABC", "abc", true, 0},  {"abcD", "ABCe", true, -1}, {"zz", "ZY", true, 1},
+  };
+  for (const Case& c : cases) {
+    sstring a(c.a);
+    sstring b(c.b);
+    EXPECT_EQ(c.expected, a.compare(b, c.ignore_case)) << c.a << " vs " << c.b;
+    EXPECT_EQ(c.expected, a.compare(c.b, c.ignore_case)) << c.a << " vs " << c.b;
+    EXPECT_EQ(0, a.error());
+  }
+}
+
+TEST(SString, EqualityAndOrderTreatNullApart) {
+  sstring null1;
+  sstring null2;
+  EXPECT_FALSE(null1 == null2);
+  EXPECT_FALSE(null1 != null2);
+  EXPECT_FALSE(null1 < null2);
+  EXPECT_TRUE(null1 == null1);
+
+  sstring empty1("");
+  sstring empty2("");
+  EXPECT_TRUE(empty1 == empty2);
+  EXPECT_FALSE(empty1 != empty2);
+
+  // Exactly one null: unequal, and "less" both ways round.
+  sstring a("a");
+  EXPECT_FALSE(a == null1);
+  EXPECT_TRUE(a != null1);
+  EXPECT_TRUE(null1 != a);
+  EXPECT_TRUE(a < null1);
+  EXPECT_TRUE(null1 < a);
+
+  sstring b("b");
+  EXPECT_TRUE(a < b);
+  EXPECT_FALSE(b < a);
+  EXPECT_FALSE(a < a);
+  EXPECT_TRUE(b < sstring("\xE9"));  // bytes compare unsigned
+
+  // Equality looks at the whole length, past embedded zeroes.
+  sstring x;
+  x.assign("a\0b", 3);
+  sstring y;
+  y.assign("a\0c", 3);
+  EXPECT_FALSE(x == y);
+  EXPECT_TRUE(x != y);
+  EXPECT_TRUE(x < y);
+}
+
+TEST(SString, FindSubstringsAndCharacters) {
+  sstring s("Hello, World. Hello!");
+  uint64_t pos = 99;
+  EXPECT_TRUE(s.find(sstring("Hello!"), &pos));
+  EXPECT_EQ(14u, pos);
+  EXPECT_FALSE(s.find("world", &pos));
+  EXPECT_TRUE(s.find_nocase("wORLD", &pos));
+  EXPECT_EQ(7u, pos);
+  EXPECT_TRUE(s.find('l', &pos));
+  EXPECT_EQ(2u, pos);
+  EXPECT_TRUE(s.rfind('l', &pos));
+  EXPECT_EQ(17u, pos);
+  EXPECT_FALSE(s.rfind('z', &pos));
+
+  sstring null;
+  pos = 42;
+  EXPECT_FALSE(null.find("a", &pos));
+  EXPECT_FALSE(null.find_nocase("a", &pos));
+  EXPECT_FALSE(null.find('a', &pos));
+  EXPECT_FALSE(null.rfind('a', &pos));
+  EXPECT_EQ(42u, pos);
+
+  // Searches cover the whole length, embedded zeroes included.
+  sstring z;
+  z.assign("ab\0cd", 5);
+  EXPECT_TRUE(z.find('d', &pos));
+  EXPECT_EQ(4u, pos);
+  EXPECT_TRUE(z.find("cd", &pos));
+  EXPECT_EQ(3u, pos);
+}
+
+TEST(SString, HashIsDjb2XorOverSignedBytes) {
+  EXPECT_EQ(0u, sstring().hash());
+  EXPECT_EQ(0u, sstring("").hash());
+  const uint32_t a = (5381u * 33u) ^ 97u;
+  EXPECT_EQ(a, sstring("a").hash());
+  EXPECT_EQ((a * 33u) ^ 98u, sstring("ab").hash());
+  // 0x80 is -128: it mixes in as 0xFFFFFF80.
+  EXPECT_EQ((5381u * 33u) ^ 0xFFFFFF80u, sstring("\x80").hash());
+  EXPECT_EQ(((5381u * 33u) ^ 0xFFFFFFC3u) * 33u ^ 0xFFFFFFA9u, sstring("\xC3\xA9").hash());
+}
+
+TEST(SString, Utf8ToLowerMapsAndReplacesTheBuffer) {
+  sstring s("\xC3\x80" "BC");  // "ÀBC"
+  ASSERT_EQ(0, s.UTF8_tolower(true));
+  EXPECT_STREQ("\xC3\xA0" "bc", s.c_str());  // "àbc"
+  EXPECT_EQ(4u, s.length());
+  EXPECT_EQ(0, s.error());
+
+  // Upper and lower case of U+023A / U+2C65 differ in byte length, so the
+  // first attempts run out of room and are retried with more.
+  std::string upper;
+  std::string lower;
+  for (int i = 0; i < 40; ++i) {
+    upper += "\xC8\xBA";
+    lower += "\xE2\xB1\xA5";
+  }
+  sstring grow(upper.c_str());
+  ASSERT_EQ(0, grow.UTF8_tolower(true));
+  EXPECT_EQ(lower, Text(grow));
+  EXPECT_EQ(0, grow.error());
+}
+
+TEST(SString, Utf8ToLowerGrowsRoomByAFifthUntilItFits) {
+  // The room k starts at the length and becomes (k + 1) * 1.2 after each
+  // miss; a code point is written only when 4 bytes are left, and the block
+  // holds k + 2 bytes.
+  struct Case {
+    const char* text;
+    uint64_t size;
+  } cases[] = {
+      {"", 2},     // k = 0 is enough for nothing
+      {"a", 6},    // k: 0, 1, 2, 3, 4
+      {"abc", 8},  // k: 3, 4, 6
+      {"\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA",
+       33},  // 20 bytes -> 30: k: 20, 25, 31
+  };
+  for (const Case& c : cases) {
+    sstring s(c.text);
+    ASSERT_EQ(0, s.UTF8_tolower(false)) << c.text;
+    EXPECT_EQ(c.size, s.size()) << c.text;
+    EXPECT_FALSE(InsideObject(s, s.data())) << "the result block replaces the buffer";
+  }
+}
+
+TEST(SString, Utf8ToLowerRejectsInvalidInputAndLogs) {
+  tervo_test::CapturingTrace trace;
+  sstring s("\x80");
+  const char* before = s.data();
+  EXPECT_EQ(-50, s.UTF8_tolower(true));
+  EXPECT_EQ(-50, s.error());
+  EXPECT_EQ(before, s.data());
+  EXPECT_STREQ("\x80", s.c_str());
+  ASSERT_EQ(1u, trace.lines().size());
+  EXPECT_EQ(2, trace.levels()[0]);
+  EXPECT_NE(std::string::npos,
+            trace.lines()[0].find("sstring.cc:478 ] - [sstring::UTF8_tolower] invalid UTF-8 buffer"))
+      << trace.lines()[0];
+
+  // Without validation the truncated sequence is found while lower-casing.
+  EXPECT_EQ(-50, s.UTF8_tolower(false));
+  EXPECT_STREQ("\x80", s.c_str());
+  ASSERT_EQ(2u, trace.lines().size());
+  EXPECT_NE(std::string::npos,
+            trace.lines()[1].find("sstring.cc:525 ] - [sstring::UTF8_tolower] "
+                                  "UNICODETOLOWER::UTF8_tolower failed ( iRet=-50 )"))
+      << trace.lines()[1];
+
+  // The regular-expression variant logs under its own name and lines.
+  EXPECT_EQ(-50, s.UTF8_regex_tolower(true));
+  EXPECT_EQ(-50, s.UTF8_regex_tolower(false));
+  ASSERT_EQ(4u, trace.lines().size());
+  EXPECT_NE(std::string::npos, trace.lines()[2].find(":541 ] - [sstring::UTF8_regex_tolower]"));
+  EXPECT_NE(std::string::npos, trace.lines()[3].find(":588 ] - [sstring::UTF8_regex_tolower]"));
+
+  // A null string has no buffer to lower-case.
+  sstring null;
+  EXPECT_EQ(-1, null.UTF8_tolower(false));
+  EXPECT_TRUE(null.is_null());
+}
+
+TEST(SString, Utf8RegexToLowerKeepsEscapesAndExpandsDottedI) {
+  sstring s("\\W[I]I");
+  ASSERT_EQ(0, s.UTF8_regex_tolower(true));
+  // backslash, W, [, i, ], then the group "(i|" U+0307 ")"
+  EXPECT_STREQ("\\W[i](i|\xCC\x87)", s.c_str());
+  EXPECT_EQ(11u, s.length());
+}
+
+TEST(SString, ToUsstringFollowsTheLocaleEncoding) {
+  locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  if (utf8 == static_cast<locale_t>(0)) GTEST_SKIP() << "no C.UTF-8 locale";
+  locale_t previous = uselocale(utf8);
+
+  sstring s("a\xE2\x82\xAC\xF0\x9F\x98\x80");  // a, U+20AC, U+1F600
+  usstring u;
+  EXPECT_EQ(0, s.to_usstring(&u));
+  EXPECT_EQ(std::u16string(u"a\u20AC\U0001F600"), std::u16string(u.data(), u.length()));
+  EXPECT_EQ(4u, u.length());
+
+  sstring bad("ok\xC3");
+  usstring kept(u"kept");
+  EXPECT_EQ(-50, bad.to_usstring(&kept));
+  EXPECT_EQ(-50, bad.error());
+  EXPECT_EQ(std::u16string(u"kept"), kept.data());
+
+
+  uselocale(previous);
+  freelocale(utf8);
+}
+
+}  // namespace

@@ -1,1 +1,244 @@
-// placeholder: being written
+#include "common/utf8.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/lower_table.h"
+#include "common/ustring.h"
+
+namespace {
+
+using namespace ascommon;
+
+std::string Lower(const std::string& in, size_t cap, int32_t* result) {
+  std::string out(cap, '\0');
+  size_t written = 0;
+  *result = Utf8ToLower(in.data(), in.size(), out.data(), cap, &written);
+  out.resize(written);
+  return out;
+}
+
+std::string RegexLower(const std::string& in) {
+  std::string out(in.size() * 16 + 16, '\0');
+  size_t written = 0;
+  EXPECT_EQ(0, Utf8RegexToLower(in.data(), in.size(), out.data(), out.size(), &written)) << in;
+  out.resize(written);
+  return out;
+}
+
+TEST(Utf8, SequenceLengthByLeadByte) {
+  struct Case {
+    unsigned char lead;
+    int length;
+  } cases[] = {{0x00, 1}, {0x41, 1}, {0x7F, 1}, {0x80, 0}, {0xBF, 0}, {0xC0, 2}, {0xDF, 2},
+               {0xE0, 3}, {0xEF, 3}, {0xF0, 4}, {0xF7, 4}, {0xF8, 0}, {0xFF, 0}};
+  for (const Case& c : cases) EXPECT_EQ(c.length, Utf8SequenceLength(c.lead)) << int{c.lead};
+}
+
+TEST(Utf8, ValidatorChecksStructureOnly) {
+  struct Case {
+    std::string bytes;
+    bool valid;
+  } cases[] = {
+      {"", true},
+      {std::string(1, '\0'), true},
+      {"plain ascii", true},
+      {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", true},
+      {"\xC0\x80", true},          // overlong zero
+      {"\xED\xA0\x80", true},      // surrogate
+      {"\xF7\xBF\xBF\xBF", true},  // beyond U+10FFFF, still 4-byte shaped
+      {"\xF8\x88\x80\x80\x80", false},
+      {"\x80", false},
+      {"\xC3", false},
+      {"\xE2\x82", false},
+      {"\xC3\x41", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.valid, Utf8Validate(c.bytes.data(), c.bytes.size())) << c.bytes;
+  }
+  EXPECT_FALSE(Utf8Validate(nullptr, 0));
+}
+
+TEST(Utf8, DecodeTakesBitsByLeadByte) {
+  struct Case {
+    std::string bytes;
+    size_t length;
+    char32_t cp;
+  } cases[] = {
+      {"A", 1, 0x41},
+      {"\xC3\xA9", 2, 0xE9},
+      {"\xE2\x82\xAC", 3, 0x20AC},
+      {"\xF0\x9F\x98\x80", 4, 0x1F600},
+      {"\x80\x41", 2, 0x01},          // a stray continuation byte reads as a lead
+      {"\xF8\x80\x80\x81", 4, 0x01},  // no check of 0xF8
+      {"\xC3", 0, 0},
+  };
+  for (const Case& c : cases) {
+    char32_t cp = 0;
+    EXPECT_EQ(c.length, Utf8Decode(c.bytes.data(), c.bytes.size(), &cp)) << c.bytes;
+    EXPECT_EQ(c.cp, cp) << c.bytes;
+  }
+}
+
+TEST(Utf8, EncodeUsesThreeBytesBelow0x40000) {
+  struct Case {
+    char32_t cp;
+    size_t length;
+  } cases[] = {{0x00, 1},    {0x7F, 1},    {0x80, 2},    {0x7FF, 2},     {0x800, 3},
+               {0xFFFF, 3},  {0x10000, 3}, {0x3FFFF, 3}, {0x40000, 4},   {0x10FFFF, 4}};
+  for (const Case& c : cases) {
+    char out[4];
+    EXPECT_EQ(c.length, Utf8Encode(c.cp, out)) << std::hex << uint32_t{c.cp};
+  }
+  char out[4];
+  ASSERT_EQ(3u, Utf8Encode(0x20AC, out));
+  EXPECT_EQ(std::string("\xE2\x82\xAC"), std::string(out, 3));
+  ASSERT_EQ(4u, Utf8Encode(0x40000, out));
+  EXPECT_EQ(std::string("\xF1\x80\x80\x80"), std::string(out, 4));
+
+  // Decoding gives back what was encoded, except in the three-byte range
+  // above the BMP.
+  for (char32_t cp : {0xE9, 0x800, 0xFFFD, 0x40000, 0x10FFFF}) {
+    char32_t back = 0;
+    size_t n = Utf8Encode(cp, out);
+    EXPECT_EQ(n, Utf8Decode(out, n, &back));
+    EXPECT_EQ(cp, back);
+  }
+}
+
+TEST(Utf8, LowerCaseLookupCoversEveryPair) {
+  ASSERT_GT(kLowerCasePairCount, 1000u);
+  for (size_t i = 0; i < kLowerCasePairCount; ++i) {
+    const LowerCasePair& p = kLowerCasePairs[i];
+    EXPECT_NE(p.from, p.to);
+    if (i > 0) {
+      EXPECT_LT(kLowerCasePairs[i - 1].from, p.from);
+    }
+    EXPECT_EQ(p.to, UnicodeToLower(p.from)) << std::hex << uint32_t{p.from};
+  }
+  struct Case {
+    char32_t cp;
+    char32_t lower;
+  } cases[] = {{'A', 'a'},          {'z', 'z'},           {0xC0, 0xE0},     {0x130, 0x69},
+               {0x23A, 0x2C65},     {0x1E9E, 0xDF},       {0x10400, 0x10428}, {0x1E900, 0x1E922},
+               {0x10428, 0x10428},  {0x1F600, 0x1F600},   {0xD800, 0xD800}, {0x10FFFF, 0x10FFFF}};
+  for (const Case& c : cases) EXPECT_EQ(c.lower, UnicodeToLower(c.cp)) << std::hex << uint32_t{c.cp};
+
+  // A code point sharing a bucket with a mapped one but not mapped itself
+  // keeps its value: the lookup compares sources, not buckets.
+  const char32_t mapped = 0x10400;
+  int checked = 0;
+  for (char32_t cp = 0x10000; cp < 0x110000 && checked < 8; ++cp) {
+    if (cp == mapped || LowerCaseBucket(cp) != LowerCaseBucket(mapped)) continue;
+    bool has_pair = false;
+    for (size_t i = 0; i < kLowerCasePairCount; ++i) has_pair |= kLowerCasePairs[i].from == cp;
+    if (has_pair) continue;
+    EXPECT_EQ(cp, UnicodeToLower(cp)) << std::hex << uint32_t{cp};
+    ++checked;
+  }
+  EXPECT_EQ(8, checked);
+}
+
+TEST(Utf8, ToLowerWritesIntoTheCallersBuffer) {
+  int32_t result = 1;
+  EXPECT_EQ("\xC3\xA0" "bc \xD0\xB0\xCE\xB1 1", Lower("\xC3\x80" "BC \xD0\x90\xCE\x91 1", 64, &result));
+  EXPECT_EQ(0, result);
+  // Code points from U+10000 below U+40000 come out in three bytes.
+  EXPECT_EQ("\xF0\x90\xA8", Lower("\xF0\x90\x90\x80", 16, &result));  // U+10400 -> U+10428
+  EXPECT_EQ(0, result);
+
+  // A code point is written only with the position plus 4 within capacity.
+  EXPECT_EQ("ab", Lower("ab", 5, &result));
+  EXPECT_EQ(0, result);
+  EXPECT_EQ("ab", Lower("abc", 5, &result));
+  EXPECT_EQ(-51, result);
+  EXPECT_EQ("", Lower("a", 3, &result));
+  EXPECT_EQ(-51, result);
+  EXPECT_EQ("", Lower("", 0, &result));
+  EXPECT_EQ(0, result);
+
+  // Truncated sequences stop the conversion.
+  EXPECT_EQ("a", Lower("A\xE2\x82", 64, &result));
+  EXPECT_EQ(-50, result);
+  EXPECT_EQ("", Lower("\x80", 64, &result));
+  EXPECT_EQ(-50, result);
+
+  char out[8];
+  EXPECT_EQ(-1, Utf8ToLower(nullptr, 0, out, sizeof out, nullptr));
+  EXPECT_EQ(-1, Utf8RegexToLower(nullptr, 0, out, sizeof out, nullptr));
+}
+
+TEST(Utf8, RegexToLowerRespectsSyntax) {
+  struct Case {
+    std::string in;
+    std::string out;
+  } cases[] = {
+      {"\\W[I]I", "\\W[i](i|\xCC\x87)"},
+      {"\\I", "\\I"},
+      {"\\\\I", "\\\\(i|\xCC\x87)"},
+      {"[A\\]I]I", "[a\\]i](i|\xCC\x87)"},
+      {"I]I", "(i|\xCC\x87)](i|\xCC\x87)"},
+      {"\xC4\xB0", "(i|\xCC\x87)"},                   // U+0130
+      {"J", "(j|\xCC\x87)"},                          // U+004A
+      {"\xC4\xAE", "(\xC4\xAF|\xCC\x87)"},            // U+012E
+      {"\xC3\x8C", "(i|\xCC\x87|\xCC\x80)"},          // U+00CC
+      {"\xC3\x8D", "(i|\xCC\x87|\xCC\x81)"},          // U+00CD
+      {"\xC4\xA8", "(i|\xCC\x87|\xCC\x83)"},          // U+0128
+      {"[\xC4\xB0\xC3\x8C]", "[i\xC3\xAC]"},          // inside brackets: simple mapping
+      {"\\\xC3\x80\xC3\x80", "\\\xC3\x80\xC3\xA0"},   // escaped multibyte kept
+      {"(A|B)+", "(a|b)+"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.out, RegexLower(c.in)) << c.in;
+
+  // Each code point of a group is checked for room: the closing ")" is
+  // written at position 5 and so needs a capacity of 9.
+  char out[16];
+  size_t written = 0;
+  EXPECT_EQ(-51, Utf8RegexToLower("I", 1, out, 8, &written));
+  EXPECT_EQ(5u, written);
+  EXPECT_EQ(0, Utf8RegexToLower("I", 1, out, 9, &written));
+  EXPECT_EQ(6u, written);
+}
+
+TEST(Utf8, ToUtf16UnitsMakesSurrogatePairs) {
+  char16_t out[8];
+  size_t written = 0;
+  const std::string text = "a\xF0\x9F\x98\x80\xC3\xA9";  // a, U+1F600, U+00E9
+  ASSERT_EQ(0, Utf8ToUtf16Units(text.data(), text.size(), out, 8, &written));
+  EXPECT_EQ(std::u16string(u"a\xD83D\xDE00\u00E9"), std::u16string(out, written));
+
+  // The pair does not fit in 2 units after "a".
+  EXPECT_EQ(-51, Utf8ToUtf16Units(text.data(), text.size(), out, 2, &written));
+  EXPECT_EQ(1u, written);
+
+  for (const std::string bad : {"\xC3\x41", "\x80", "\xF8\x88\x80\x80\x80", "\xE2\x82",
+                                "\xF4\x90\x80\x80"}) {
+    EXPECT_EQ(-50, Utf8ToUtf16Units(bad.data(), bad.size(), out, 8, &written)) << bad;
+  }
+  EXPECT_EQ(-1, Utf8ToUtf16Units(nullptr, 0, out, 8, &written));
+}
+
+TEST(Utf8, ToUsstringSizesToInputPlusOne) {
+  const std::string text = "a\xF0\x9F\x98\x80\xC3\xA9";
+  usstring s;
+  ASSERT_EQ(0, Utf8ToUsstring(text.data(), text.size(), &s));
+  EXPECT_EQ(std::u16string(u"a\U0001F600\u00E9"), std::u16string(s.data(), s.length()));
+  EXPECT_EQ(4u, s.length());
+  EXPECT_EQ(text.size() + 1, s.size());
+  EXPECT_EQ(0, s.error());
+
+  // Ill-formed input: the text converted before the bad byte remains.
+  const std::string bad = "ok\xC3\x28";
+  EXPECT_EQ(-50, Utf8ToUsstring(bad.data(), bad.size(), &s));
+  EXPECT_EQ(u"ok", std::u16string(s.data(), s.length()));
+
+  usstring kept(u"kept");
+  EXPECT_EQ(-1, Utf8ToUsstring(nullptr, 3, &kept));
+  EXPECT_EQ(u"kept", std::u16string(kept.data(), kept.length()));
+
+  ASSERT_EQ(0, Utf8ToUsstring("", 0, &s));
+  EXPECT_TRUE(s.is_empty());
+}
+
+}  // namespace
