@@ -1,1 +1,378 @@
-// placeholder: being written
+#include "common/convert.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+using ascommon::CConvert;
+using ascommon::sstring;
+using ascommon::usstring;
+
+std::string Str(const sstring& s) { return s.is_null() ? "<null>" : std::string(s.data(), s.length()); }
+std::u16string Str(const usstring& s) {
+  return s.is_null() ? u"<null>" : std::u16string(s.data(), s.length());
+}
+sstring S(const std::string& s) {
+  sstring out;
+  out.assign(s.data(), s.size());
+  return out;
+}
+usstring U(const std::u16string& s) { return usstring(s.data(), s.size()); }
+
+std::string WithBackslashes(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
+bool AnyLineContains(const std::vector<std::string>& lines, const std::string& part) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& l) { return l.find(part) != std::string::npos; });
+}
+
+TEST(CConvertTest, LoadsBothLibrariesFromTheProgramFolder) {
+  tervo_test::CapturingTrace trace;
+  const std::string folder = tervo_test::ProgramFolder();
+  {
+    CConvert c(folder.c_str(), true);
+    EXPECT_TRUE(c.unicode_loaded());
+    EXPECT_TRUE(c.iconv_loaded());
+    EXPECT_TRUE(c.flag());
+    EXPECT_EQ(Str(c.directory()), folder);
+    EXPECT_EQ(Str(c.default_wide_name()), "UCS-2LE");
+  }
+  {
+    CConvert c(WithBackslashes(folder).c_str(), false, "UTF-16LE");
+    EXPECT_TRUE(c.unicode_loaded());
+    EXPECT_TRUE(c.iconv_loaded());
+    EXPECT_FALSE(c.flag());
+    EXPECT_EQ(Str(c.default_wide_name()), "UTF-16LE");
+    EXPECT_EQ(c.set_default_wide_name(""), 0);
+    EXPECT_EQ(Str(c.default_wide_name()), "UCS-2LE");
+    // Reloading replaces the loaded library.
+    EXPECT_EQ(c.LoadUnicodeLibrary(), 0);
+    EXPECT_TRUE(c.unicode_loaded());
+    EXPECT_NO_THROW(c.LoadIconvLibrary());
+    EXPECT_TRUE(c.iconv_loaded());
+  }
+  EXPECT_EQ(trace.lines(), std::vector<std::string>());
+}
+
+TEST(CConvertTest, FallsBackToTheBareLibraryNameWhenTheFolderIsWrong) {
+  tervo_test::CapturingTrace trace;
+  for (const char* dir : {"C:\\no\\such\\folder", "/no/such/folder", "", static_cast<const char*>(nullptr)}) {
+    CConvert c(dir, false);
+    EXPECT_TRUE(c.unicode_loaded()) << (dir ? dir : "null");
+    EXPECT_TRUE(c.iconv_loaded()) << (dir ? dir : "null");
+    sstring out;
+    EXPECT_EQ(c.ToUTF8("CP1250", S("\x8A"), &out), 0);
+    EXPECT_EQ(Str(out), "\xC5\xA0");
+  }
+  EXPECT_FALSE(AnyLineContains(trace.lines(), "Could not load"));
+}
+
+TEST(CConvertTest, LibraryWithoutTheProceduresIsRefusedLoggedAndIconvTakesOver) {
+  // Any other library of the system, put where the Unicode library should be.
+  tervo_test::TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  std::filesystem::copy_file(tervo_test::ProgramFolder() + "/libmorvel.so",
+                             dir.File("libpallisk.so"));
+  tervo_test::CapturingTrace trace;
+  CConvert c(dir.path().c_str(), false);
+  EXPECT_FALSE(c.unicode_loaded());
+  EXPECT_TRUE(c.iconv_loaded());
+  const std::string line = "[ANTISPAM          ] [          convert.cc:443 ] - "
+                           "Could not load procedures from " + dir.path() + "\\pallisk.dll\n";
+  EXPECT_EQ(trace.lines(), std::vector<std::string>{line});
+  EXPECT_EQ(trace.levels(), std::vector<int32_t>{0});
+
+  EXPECT_EQ(c.LoadUnicodeLibrary(), ascommon::kConvertNoLibrary);
+  EXPECT_FALSE(c.unicode_loaded());
+
+  // The iconv procedures (found under their fallback names) do the work.
+  sstring out;
+  EXPECT_EQ(c.ToUTF8("ISO-8859-2", S("\xA9koda"), &out), 0);
+  EXPECT_EQ(Str(out), "\xC5\xA0koda");
+}
+
+// Runs the same conversions through whichever library `c` has loaded.
+void ExpectConversions(const CConvert& c) {
+  sstring out;
+  EXPECT_EQ(c.ToUTF8("CP1250", S("\x8A\x9A\x80"), &out), 0);
+  EXPECT_EQ(Str(out), "\xC5\xA0\xC5\xA1\xE2\x82\xAC");
+  EXPECT_EQ(c.Convert("UTF-8", "ISO-8859-2", S("\xC5\xA0koda"), &out), 0);
+  EXPECT_EQ(Str(out), "\xA9koda");
+  // A stateful target ends in its initial shift state.
+  EXPECT_EQ(c.Convert("UTF-8", "ISO-2022-JP", S("a\xE6\x97\xA5"), &out), 0);
+  EXPECT_EQ(Str(out), "a\x1B$BF|\x1B(B");
+
+  usstring wide;
+  EXPECT_EQ(c.ToUTF16("UTF-8", S("\xC5\xA0koda \xE2\x82\xAC"), &wide), 0);
+  EXPECT_EQ(Str(wide), u"Škoda €");
+  EXPECT_EQ(c.FromUTF16("CP1250", U(u"Škoda €"), &out), 0);
+  EXPECT_EQ(Str(out), "\x8Akoda \x80");
+
+  char32_t units[8] = {};
+  uint64_t n = 8;
+  const std::string text = "A\xE2\x82\xAC\xF0\x9D\x84\x9E";
+  EXPECT_EQ(c.ToUTF32("UTF-8", text.data(), text.size(), units, &n), 0);
+  EXPECT_EQ(std::u32string(units, n), U"A€\U0001D11E");
+
+  // Errors: the converted prefix of a truncated text is handed out; other
+  // failures leave the output alone.
+  EXPECT_EQ(c.ToUTF8("UTF-8", S("ab\xE2\x82"), &out), ascommon::kConvertIncompleteInput);
+  EXPECT_EQ(Str(out), "ab");
+  EXPECT_EQ(c.ToUTF8("UTF-8", S("cd\xFF"), &out), ascommon::kConvertInvalidSequence);
+  EXPECT_EQ(Str(out), "ab");
+  EXPECT_EQ(c.ToUTF8("NO-SUCH-SET", S("cd"), &out), ascommon::kConvertUnknownCharset);
+  EXPECT_EQ(Str(out), "ab");
+  // Wide text is UCS-2: no room for a character beyond the BMP.
+  EXPECT_EQ(c.ToUTF16("UTF-8", S("\xF0\x9D\x84\x9E"), &wide), ascommon::kConvertInvalidSequence);
+  EXPECT_EQ(Str(wide), u"Škoda €");
+}
+
+TEST(CConvertTest, IconvProceduresConvertLikeTheUnicodeLibrary) {
+  CConvert c(tervo_test::ProgramFolder().c_str(), false);
+  ASSERT_TRUE(c.unicode_loaded());
+  {
+    SCOPED_TRACE("Unicode library");
+    ExpectConversions(c);
+  }
+  c.FreeUnicodeLibrary();
+  ASSERT_FALSE(c.unicode_loaded());
+  ASSERT_TRUE(c.iconv_loaded());
+  {
+    SCOPED_TRACE("iconv procedures");
+    ExpectConversions(c);
+  }
+  c.FreeIconvLibrary();
+  sstring out;
+  EXPECT_EQ(c.ToUTF8("CP1250", S("a"), &out), ascommon::kConvertNoLibrary);
+  EXPECT_TRUE(out.is_null());
+  EXPECT_EQ(c.LoadUnicodeLibrary(), 0);
+  EXPECT_EQ(c.ToUTF8("CP1250", S("a"), &out), 0);
+  EXPECT_EQ(Str(out), "a");
+}
+
+TEST(CConvertTest, ConversionsSizeTheirOutputAndRejectNulls) {
+  CConvert c(tervo_test::ProgramFolder().c_str(), false);
+  sstring out;
+  // Each "a" + U+65E5 pair grows to 9 bytes in ISO-2022-JP, beyond any
+  // first guess from the input size.
+  std::string in, want;
+  for (int i = 0; i < 1000; ++i) {
+    in += "a\xE6\x97\xA5";
+    want += "a\x1B$BF|\x1B(B";
+  }
+  EXPECT_EQ(c.Convert("UTF-8", "ISO-2022-JP", S(in), &out), 0);
+  EXPECT_EQ(Str(out), want);
+
+  const std::string big(100000, '\x8A');
+  EXPECT_EQ(c.ToUTF8("CP1250", S(big), &out), 0);
+  ASSERT_EQ(out.length(), 200000u);
+  EXPECT_EQ(Str(out).substr(199996), "\xC5\xA0\xC5\xA0");
+
+  // An embedded zero byte is text like any other.
+  EXPECT_EQ(c.ToUTF8("ISO-8859-1", S(std::string("a\0\xE9", 3)), &out), 0);
+  EXPECT_EQ(Str(out), std::string("a\0\xC3\xA9", 4));
+
+  EXPECT_EQ(c.ToUTF8("CP1250", S(""), &out), 0);
+  EXPECT_TRUE(out.is_empty());
+  usstring wide;
+  EXPECT_EQ(c.ToUTF16("CP1250", S(""), &wide), 0);
+  EXPECT_TRUE(wide.is_empty());
+
+  // UTF-32 into a fixed buffer: too small gives -51 and what fitted.
+  char32_t units[2] = {};
+  uint64_t n = 2;
+  EXPECT_EQ(c.ToUTF32("CP1250", "\x8A\x9A\x80", 3, units, &n), ascommon::kConvertOutputTooSmall);
+  EXPECT_EQ(std::u32string(units, n), U"Šš");
+
+  const sstring null_text;
+  EXPECT_EQ(c.ToUTF8("CP1250", null_text, &out), ascommon::kConvertNullArgument);
+  EXPECT_EQ(c.ToUTF8(nullptr, S("a"), &out), ascommon::kConvertNullArgument);
+  EXPECT_EQ(c.ToUTF8("CP1250", S("a"), nullptr), ascommon::kConvertNullArgument);
+  EXPECT_EQ(c.Convert("UTF-8", nullptr, S("a"), &out), ascommon::kConvertNullArgument);
+  EXPECT_EQ(c.Convert("UTF-8", "UTF-8", nullptr, 1, &out), ascommon::kConvertNullArgument);
+  EXPECT_EQ(c.ToUTF16("CP1250", null_text, &wide), ascommon::kConvertNullArgument);
+  EXPECT_EQ(c.FromUTF16("CP1250", usstring(), &out), ascommon::kConvertNullArgument);
+  EXPECT_EQ(c.ToUTF32("CP1250", "a", 1, nullptr, &n), ascommon::kConvertNullArgument);
+  EXPECT_EQ(c.ToUTF32("CP1250", "a", 1, units, nullptr), ascommon::kConvertNullArgument);
+  EXPECT_TRUE(wide.is_empty());
+}
+
+TEST(CConvertTest, CodePagesAreCheckedBeforeWideTextIsConverted) {
+  EXPECT_STREQ(CConvert::CodePageName(1250), "CP1250");
+  EXPECT_STREQ(CConvert::CodePageName(437), "CP437");
+  EXPECT_STREQ(CConvert::CodePageName(28592), "ISO-8859-2");
+  EXPECT_STREQ(CConvert::CodePageName(65001), "UTF-8");
+  EXPECT_EQ(CConvert::CodePageName(1249), nullptr);
+  EXPECT_EQ(CConvert::CodePageName(0), nullptr);
+  EXPECT_EQ(CConvert::CodePageName(70000), nullptr);
+
+  CConvert c(tervo_test::ProgramFolder().c_str(), false);
+  sstring name;
+  EXPECT_EQ(c.CheckCodePage("1251", &name), 0);
+  EXPECT_EQ(Str(name), "CP1251");
+  EXPECT_EQ(c.CheckCodePage("iso-8859-2", &name), 0);
+  EXPECT_EQ(Str(name), "iso-8859-2");
+  for (const char* bad : {"1249", "", "NO-SUCH-PAGE", "99999999999999999999", "65001x"}) {
+    EXPECT_EQ(c.CheckCodePage(bad, &name), ascommon::kConvertUnknownCharset) << bad;
+  }
+  EXPECT_EQ(Str(name), "iso-8859-2");
+  EXPECT_EQ(c.CheckCodePage(nullptr, &name), ascommon::kConvertNullArgument);
+
+  const usstring skoda = U(u"Škoda");
+  sstring out;
+  EXPECT_EQ(c.WideToCodePage(skoda, 1250u, &out), 0);
+  EXPECT_EQ(Str(out), "\x8Akoda");
+  EXPECT_EQ(c.WideToCodePage(skoda, "28592", &out), 0);
+  EXPECT_EQ(Str(out), "\xA9koda");
+  EXPECT_EQ(c.WideToCodePage(skoda, "65001", &out), 0);
+  EXPECT_EQ(Str(out), "\xC5\xA0koda");
+  EXPECT_EQ(c.WideToCodePage(skoda, "cp852", &out), 0);
+  EXPECT_EQ(Str(out), "\xE6koda");
+  EXPECT_EQ(c.WideToCodePage(skoda, 4711u, &out), ascommon::kConvertUnknownCharset);
+  EXPECT_EQ(c.WideToCodePage(skoda, "KLINGON", &out), ascommon::kConvertUnknownCharset);
+  EXPECT_EQ(Str(out), "\xE6koda");
+  // Š has no place in Latin-1.
+  EXPECT_EQ(c.WideToCodePage(skoda, 28591u, &out), ascommon::kConvertInvalidSequence);
+
+  usstring wide;
+  EXPECT_EQ(c.CodePageToWide(S("\x8Akoda"), "1250", &wide), 0);
+  EXPECT_EQ(Str(wide), u"Škoda");
+  EXPECT_EQ(c.CodePageToWide(S("\x8Akoda"), "1", &wide), ascommon::kConvertUnknownCharset);
+  EXPECT_EQ(Str(wide), u"Škoda");
+}
+
+// Converts `html` in place and answers the result text.
+std::string Html(const CConvert& c, const std::string& html, bool* ok = nullptr,
+                 std::string* message = nullptr) {
+  sstring text = S(html);
+  sstring error;
+  bool result = c.HtmlToUTF8(&text, &error);
+  if (ok != nullptr) *ok = result;
+  if (message != nullptr) *message = Str(error);
+  return Str(text);
+}
+
+TEST(CConvertTest, HtmlIsConvertedFromTheCharsetDeclaredBeforeItsBody) {
+  CConvert c(tervo_test::ProgramFolder().c_str(), false);
+  const std::string head =
+      "<html><head><meta http-equiv=\"Content-Type\" "
+      "content=\"text/html; charset=iso-8859-2\"></head>";
+  bool ok = false;
+  // ISO-8859-2 0xA9/0xB9 are Š/š; in windows-1250 they would be ©/š.
+  EXPECT_EQ(Html(c, head + "<body>\xA9\xB9</body></html>", &ok),
+            head + "<body>\xC5\xA0\xC5\xA1</body></html>");
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(Html(c, "<META CONTENT='text/html; charset=iso-8859-2'><BODY>\xA9"),
+            "<META CONTENT='text/html; charset=iso-8859-2'><BODY>\xC5\xA0");
+  EXPECT_EQ(Html(c, "<meta charset=\"iso-8859-2\"/><body>\xA9"),
+            "<meta charset=\"iso-8859-2\"/><body>\xC5\xA0");
+  // A meta tag without a declaration does not end the search.
+  EXPECT_EQ(Html(c, "<meta name=x><meta content=\"charset=iso-8859-2\"><body>\xA9"),
+            "<meta name=x><meta content=\"charset=iso-8859-2\"><body>\xC5\xA0");
+  // Without a body tag the whole text is searched.
+  EXPECT_EQ(Html(c, "<meta content=\"charset=iso-8859-2\">\xA9", &ok),
+            "<meta content=\"charset=iso-8859-2\">\xC5\xA0");
+  EXPECT_TRUE(ok);
+}
+
+TEST(CConvertTest, HtmlWithoutAValidDeclarationIsWindows1250) {
+  CConvert c(tervo_test::ProgramFolder().c_str(), false);
+  bool ok = false;
+  EXPECT_EQ(Html(c, "<html><body>\x8A\xA9</body></html>", &ok),
+            "<html><body>\xC5\xA0\xC2\xA9</body></html>");
+  EXPECT_TRUE(ok);
+  // Declared after the body tag: ignored.
+  EXPECT_EQ(Html(c, "<body><meta content=\"charset=iso-8859-2\">\xA9"),
+            "<body><meta content=\"charset=iso-8859-2\">\xC2\xA9");
+  // Outside a meta tag: ignored.
+  EXPECT_EQ(Html(c, "<script charset=iso-8859-2></script><body>\xA9"),
+            "<script charset=iso-8859-2></script><body>\xC2\xA9");
+  // In the text after a meta tag rather than inside it: ignored.
+  EXPECT_EQ(Html(c, "<meta name=x>charset=iso-8859-2<body>\xA9"),
+            "<meta name=x>charset=iso-8859-2<body>\xC2\xA9");
+  // An empty name is no declaration.
+  EXPECT_EQ(Html(c, "<meta content=\"charset=\"><body>\xA9"),
+            "<meta content=\"charset=\"><body>\xC2\xA9");
+
+  // Null and empty texts are left as they are.
+  sstring null_text;
+  EXPECT_TRUE(c.HtmlToUTF8(&null_text));
+  EXPECT_TRUE(null_text.is_null());
+  EXPECT_FALSE(c.HtmlToUTF8(nullptr));
+}
+
+TEST(CConvertTest, HtmlCharsetNameEndsAtItsDelimitersOrTwentyCharacters) {
+  sstring name;
+  for (const char* end : {"\"", "'", " ", "/", ">", "\tx", ""}) {
+    EXPECT_TRUE(CConvert::FindHtmlCharset(S(std::string("<meta charset=koi8-r") + end),
+                                          &name))
+        << end;
+    EXPECT_EQ(Str(name), "koi8-r") << end;
+  }
+  EXPECT_FALSE(CConvert::FindHtmlCharset(S("<meta charset=><body>"), &name));
+  EXPECT_FALSE(CConvert::FindHtmlCharset(S("<Meta charset=koi8-r>"), &name));
+
+  EXPECT_TRUE(CConvert::FindHtmlCharset(S("<meta charset=CSISO111ECMACYRILLICXYZ>"), &name));
+  EXPECT_EQ(Str(name), "CSISO111ECMACYRILLIC");
+
+  CConvert c(tervo_test::ProgramFolder().c_str(), false);
+  // A 20-character name is used whole, and a longer one is cut to 20.
+  sstring want;
+  ASSERT_EQ(c.ToUTF8("CSISO111ECMACYRILLIC", S("\xE1\xE2"), &want), 0);
+  bool ok = false;
+  EXPECT_EQ(Html(c, "<meta charset=\"CSISO111ECMACYRILLIC\"><body>\xE1\xE2", &ok),
+            "<meta charset=\"CSISO111ECMACYRILLIC\"><body>" + Str(want));
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(Html(c, "<meta charset=CSISO111ECMACYRILLICXYZ><body>\xE1\xE2", &ok),
+            "<meta charset=CSISO111ECMACYRILLICXYZ><body>" + Str(want));
+  EXPECT_TRUE(ok);
+  // CSISO5427CYRILLIC1981 is a known 21-character name; cut to 20 it is not.
+  sstring out;
+  ASSERT_EQ(c.ToUTF8("CSISO5427CYRILLIC1981", S("a"), &out), 0);
+  Html(c, "<meta charset=\"CSISO5427CYRILLIC1981\"><body>a", &ok);
+  EXPECT_FALSE(ok);
+}
+
+TEST(CConvertTest, HtmlThatCannotBeConvertedIsReplacedByTheErrorText) {
+  CConvert c(tervo_test::ProgramFolder().c_str(), false);
+  const std::string error_text =
+      "<!--QXERROR [HTTP Streamer] Problems Converting to Wide Char QXERROR--!>";
+  tervo_test::CapturingTrace trace;
+  bool ok = true;
+  std::string message;
+  EXPECT_EQ(Html(c, "<meta charset=x-unknown-set><body>abc", &ok, &message), error_text);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(message, "[HTTP Streamer] Problems Converting to Wide Char");
+  EXPECT_EQ(trace.lines(),
+            std::vector<std::string>{"[ANTISPAM          ] [          convert.cc:1262] - "
+                                     "[HTTP Streamer] Problems Converting to Wide Char.\n"});
+
+  // Invalid bytes for the declared set fail the same way.
+  ok = true;
+  EXPECT_EQ(Html(c, "<meta charset=utf-8><body>a\xFF", &ok), error_text);
+  EXPECT_FALSE(ok);
+  // A sequence cut off by the end of the text is not a failure: the text
+  // before it is kept.
+  EXPECT_EQ(Html(c, "<meta charset=utf-8><body>\xC5\xA0\xC5", &ok),
+            "<meta charset=utf-8><body>\xC5\xA0");
+  EXPECT_TRUE(ok);
+
+  // The iconv procedures give the same answers.
+  c.FreeUnicodeLibrary();
+  EXPECT_EQ(Html(c, "<meta charset=x-unknown-set><body>abc", &ok), error_text);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(Html(c, "<body>\x8A", &ok), "<body>\xC5\xA0");
+  EXPECT_TRUE(ok);
+}
+
+}  // namespace
