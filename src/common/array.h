@@ -270,6 +270,7 @@ class CMap : public CBlackBoxObject {
     memset(heads, 0, buckets * sizeof(Node*));
     memset(tails, 0, buckets * sizeof(Node*));
     Node** old_heads = heads_;
+    Node** old_tails = tails_;
     const uint32_t old_buckets = old_heads == nullptr ? 0 : buckets_;
     heads_ = heads;
     tails_ = tails;
@@ -284,6 +285,7 @@ class CMap : public CBlackBoxObject {
       }
     }
     as_delete_2_9(old_heads);
+    as_delete_2_9(old_tails);
     return kArrayOk;
   }
 
