@@ -1,0 +1,67 @@
+#include "tervo/filter_common.h"
+
+#include <string.h>
+
+#include "common/blackbox.h"
+#include "src/common/shared_locker.h"
+
+namespace nsImModules {
+
+const char16_t kSharedDataPathKey[] = u"/im/general/ImSharedDataPath";
+const char16_t kGlobalTempPathKey[] = u"/im/general/GlobalTempPath";
+const char16_t kSharedLibsPathKey[] = u"/im/general/SharedLibsPath";
+const char16_t kUserAgeKey[] = u"/im/general/UserAge";
+const char16_t kEnabledKey[] = u"/im/filter/Enabled";
+
+const char* ReadStringSetting(CAModule* module, const char16_t* key, uint64_t session) {
+  if (module->settings == nullptr) return nullptr;
+  return module->settings->GetStringSetting(key, session);
+}
+
+bool ReadEnabled(CAModule* module, uint64_t session, int32_t fallback) {
+  if (module->settings == nullptr) return false;
+  return module->settings->GetIntSetting(kEnabledKey, fallback, session) == 1;
+}
+
+ImSessionData AgeFromSetting(const char* value) {
+  if (value == nullptr || strstr(value, "adult") != nullptr) return {0.0f, kAgeAdult};
+  if (strstr(value, "child") != nullptr) return {1.0f, kAgeChild};
+  if (strstr(value, "teen") != nullptr) return {0.8f, kAgeTeen};
+  return {0.0f, kAgeAdult};
+}
+
+AgeCategory SignAgeFromSetting(const char* value, AgeCategory previous) {
+  if (value == nullptr || strstr(value, "adult") != nullptr) return kAgeAdult;
+  if (strstr(value, "child") != nullptr) return kAgeChild;
+  if (strstr(value, "teen") != nullptr) return kAgeTeen;
+  return previous;
+}
+
+int32_t ApplyAgeSessionSettings(CAModule* module, uint64_t session, const char* prefix) {
+  return RunSettingsFrame([&] {
+    ascommon::auto_locker lock(&module->locker, ascommon::auto_locker::kWrite, true);
+    auto* data = static_cast<ImSessionData*>(module->GetSessionData(session));
+    if (data == nullptr) return as_set_err(-103, "%s invalid data struct", prefix);
+    *data = AgeFromSetting(ReadStringSetting(module, kUserAgeKey, session));
+    return 0;
+  });
+}
+
+ImSessionData* CheckTextItem(CAModule* module, uint64_t session, ascommon::SItem* item,
+                             uint32_t command, const char* prefix,
+                             const ascommon::sstring** text) {
+  if (module->sharedData == nullptr) {
+    AS_RAISE(ASBadPtrException, __LINE__, "%s invalid shared data struct", prefix);
+  }
+  auto* data = static_cast<ImSessionData*>(module->GetSessionData(session));
+  if (data == nullptr) AS_RAISE(ASBadPtrException, __LINE__, "%s invalid data struct", prefix);
+  if (item->io == nullptr) AS_RAISE(ASBadPtrException, __LINE__, "%s invalid IO blackbox", prefix);
+  *text = item->input.GetText(ascommon::IM_TEXT_KEY);
+  if (*text == nullptr || (*text)->is_null()) {
+    AS_RAISE(ASBadPtrException, __LINE__, "%s null parsed text buffers", prefix);
+  }
+  if (command != 0) AS_RAISE(ASException, __LINE__, "%s Unknown command", prefix);
+  return data;
+}
+
+}  // namespace nsImModules
