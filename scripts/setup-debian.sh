@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ ccache
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  nettle-dev pkg-config libcli11-dev nlohmann-json3-dev
 )
 
 missing=()
