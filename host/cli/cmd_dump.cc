@@ -1,0 +1,65 @@
+// tervo dump FILE: opens a data-file container and prints its header: version,
+// description, the digest and whether it matches the payload, and the payload
+// size. A damaged file ends the command with the reader's message.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <exception>
+#include <memory>
+
+#include "common/binstreamer.h"
+#include "host/cli/commands.h"
+
+namespace tervo_cli {
+
+namespace {
+
+struct DumpOptions {
+  std::string file;
+  std::string work_folder;
+};
+
+std::string Hex(const uint8_t* bytes, size_t n) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < n; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 15];
+  }
+  return out;
+}
+
+int RunDump(const DumpOptions& options) {
+  try {
+    // Opening for reading checks the digest and raises when it does not match.
+    ascommon::CBinaryStreamer reader(options.file.c_str(), ascommon::CBinaryStreamer::kModeRead,
+                                     options.work_folder.c_str(), 0);
+    const auto& header = reader.header();
+    printf("file: %s\n", options.file.c_str());
+    printf("version: %u\n", reader.version());
+    printf("description: %s\n", reader.description().c_str());
+    printf("header words: %u %u\n", header.word1, header.word2);
+    printf("digest: %s (matches the payload)\n",
+           Hex(reader.digest(), ascommon::CBinaryStreamer::kDigestSize).c_str());
+    printf("payload: %llu bytes\n", static_cast<unsigned long long>(reader.payload_size()));
+    return 0;
+  } catch (const std::exception& e) {
+    fprintf(stderr, "tervo dump: %s: %s\n", options.file.c_str(), e.what());
+    return 1;
+  }
+}
+
+}  // namespace
+
+void AddDumpCommand(CLI::App& app, Context& context) {
+  auto options = std::make_shared<DumpOptions>();
+  const char* tmp = getenv("TMPDIR");
+  options->work_folder = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  CLI::App* cmd = app.add_subcommand("dump", "Print a data file's header and check its digest");
+  cmd->add_option("file", options->file, "The data file")->required();
+  cmd->add_option("--work-dir", options->work_folder,
+                  "Folder for the temporary unscrambled copy (default: $TMPDIR or /tmp)");
+  cmd->callback([options, &context] { context.status = RunDump(*options); });
+}
+
+}  // namespace tervo_cli

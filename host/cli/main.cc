@@ -1,0 +1,58 @@
+// tervo: classifies instant messages through the tervo plug-in, and builds,
+// dumps and checks its data files.
+#include <stdio.h>
+
+#include <filesystem>
+#include <string>
+
+#include "host/cli/commands.h"
+#include "host/plugin_host.h"
+
+namespace tervo_cli {
+
+std::string DefaultPluginPath() {
+  std::error_code ignored;
+  std::filesystem::path self = std::filesystem::canonical("/proc/self/exe", ignored);
+  return (self.parent_path() / "tervo.mdl").string();
+}
+
+namespace {
+
+// Prints the plug-in's version as GetASVersion reports it.
+int PrintVersion(const std::string& plugin_path) {
+  tervo_host::Plugin plugin;
+  std::string error;
+  if (!plugin.Load(plugin_path, &error)) {
+    fprintf(stderr, "tervo: %s\n", error.c_str());
+    return 1;
+  }
+  uint32_t v[4] = {};
+  plugin.Version(v);
+  printf("tervo %u.%u.%u.%u\n", v[0], v[1], v[2], v[3]);
+  return 0;
+}
+
+}  // namespace
+}  // namespace tervo_cli
+
+int main(int argc, char** argv) {
+  tervo_cli::Context context;
+  context.plugin_path = tervo_cli::DefaultPluginPath();
+
+  CLI::App app{"tervo: classify instant messages with the tervo plug-in, and build, dump and "
+               "check its data files."};
+  app.add_option("--plugin", context.plugin_path, "The plug-in to load (default: tervo.mdl "
+                 "next to this program)")
+      ->envname("TERVO_PLUGIN");
+  bool version = false;
+  app.add_flag("--version", version, "Print the plug-in's version and exit");
+  tervo_cli::AddDumpCommand(app, context);
+
+  CLI11_PARSE(app, argc, argv);
+  if (version) return tervo_cli::PrintVersion(context.plugin_path);
+  if (app.get_subcommands().empty()) {
+    printf("%s", app.help().c_str());
+    return 0;
+  }
+  return context.status;
+}
