@@ -1,0 +1,121 @@
+// The fixture the plug-in suites share: a private log folder, tervo.mdl loaded
+// from the program's folder, the host's settings provider, and helpers to
+// create filters, open sessions and read the plug-in's log.
+#ifndef TERVO_TESTS_TERVO_PLUGIN_FIXTURE_H_
+#define TERVO_TESTS_TERVO_PLUGIN_FIXTURE_H_
+
+#include <gtest/gtest.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/plugin_host.h"
+#include "host/settings.h"
+#include "platform/morvel/morvel.h"
+#include "tests/support/test_support.h"
+
+namespace tervo_test {
+
+// The four module types the factory registers, in its order.
+inline constexpr const char* kBlacklistName = "Im Blacklist Filter";
+inline constexpr const char* kWordsName = "Im Words Filter";
+inline constexpr const char* kSignName = "Im Signature Filter";
+inline constexpr const char* kMarkovianName = "Im Markovian Filter";
+
+inline constexpr const char* kUserAgeKey = "/im/general/UserAge";
+inline constexpr const char* kEnabledKey = "/im/filter/Enabled";
+
+// One line of the plug-in's log as the trace library writes it (without the
+// line break).
+inline std::string LogLine(const char* file, int line, const std::string& text) {
+  char prefix[128];
+  snprintf(prefix, sizeof prefix, "[ANTISPAM          ] [%20s:%-4d] - ", file, line);
+  return prefix + text;
+}
+
+inline std::string ExceptionLogLine(const char* file, int line, const std::string& text) {
+  char prefix[128];
+  snprintf(prefix, sizeof prefix, "[ANTISPAM EXCEPTION] [%20s:%-4d] - ", file, line);
+  return prefix + text;
+}
+
+class PluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(log_dir_.path().empty());
+    // The plug-in opens its log when it is loaded, so the folder must be in
+    // place first; every level is written.
+    tracer_path_ = std::make_unique<ScopedEnv>("AS_TRACER_PATH", log_dir_.path().c_str());
+    trace_level_ = std::make_unique<ScopedEnv>("TERVO_TRACE_LEVEL", nullptr);
+    std::string error;
+    ASSERT_TRUE(plugin_.Load(PluginPath(), &error)) << error;
+    ASSERT_NE(plugin_.Factory(), nullptr);
+  }
+
+  void TearDown() override { plugin_.Unload(); }
+
+  static std::string PluginPath() { return ProgramFolder() + "/tervo.mdl"; }
+
+  // A filter of `type` with the fixture's settings; null (and a failure) when
+  // it cannot be made.
+  CAFilter* Create(const char* type) {
+    CAFilter* filter = plugin_.CreateFilter(type, &settings_);
+    EXPECT_NE(filter, nullptr) << type;
+    return filter;
+  }
+
+  // Gives session `id` its age and enabled values (nullopt: key left out) and
+  // opens it the way the host does; answers the host's status.
+  int32_t Open(CAFilter* filter, uint64_t id, std::optional<std::string> age,
+               std::optional<int32_t> enabled) {
+    if (age) {
+      settings_.SetString(kUserAgeKey, *age, id);
+    } else {
+      settings_.Remove(kUserAgeKey, id);
+    }
+    if (enabled) {
+      settings_.SetInt(kEnabledKey, *enabled, id);
+    } else {
+      settings_.Remove(kEnabledKey, id);
+    }
+    return tervo_host::OpenSession(filter, id);
+  }
+
+  std::string LogPath() const { return log_dir_.File("as2_debug.log"); }
+  std::string Log() const { return ReadFile(LogPath()); }
+  std::vector<std::string> LogLines() const { return SplitLines(Log()); }
+
+  // Index of the first log line equal to `line`, or -1.
+  int FindLogLine(const std::string& line) const {
+    std::vector<std::string> lines = LogLines();
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i] == line) return static_cast<int>(i);
+    }
+    return -1;
+  }
+  bool LogContains(const std::string& text) const {
+    return Log().find(text) != std::string::npos;
+  }
+  int CountLogLines(const std::string& line) const {
+    int n = 0;
+    for (const std::string& l : LogLines()) n += l == line ? 1 : 0;
+    return n;
+  }
+
+  static int32_t LastCode() { return as_last_err_code(); }
+  static std::string LastMessage() { return as_last_err_message(); }
+
+  TempDir log_dir_;
+  std::unique_ptr<ScopedEnv> tracer_path_;
+  std::unique_ptr<ScopedEnv> trace_level_;
+  tervo_host::Settings settings_;
+  tervo_host::Plugin plugin_;
+};
+
+}  // namespace tervo_test
+
+#endif  // TERVO_TESTS_TERVO_PLUGIN_FIXTURE_H_

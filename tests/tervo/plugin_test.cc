@@ -1,0 +1,280 @@
+// The plug-in as a host first meets it: its exports, its factory, the modules
+// the factory makes, and what the log shows while they come and go.
+#include <elf.h>
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+#include "tests/tervo/plugin_fixture.h"
+
+namespace tervo_test {
+namespace {
+
+// The defined GLOBAL and WEAK names of a shared object's dynamic symbol table
+// (what `nm -D --defined-only` lists). Empty, with a failure, when the file is
+// not a 64-bit ELF object with a .dynsym.
+std::set<std::string> DefinedDynamicSymbols(const std::string& path) {
+  std::set<std::string> names;
+  const std::string image = ReadFile(path);
+  if (image.size() < sizeof(Elf64_Ehdr) || memcmp(image.data(), ELFMAG, SELFMAG) != 0 ||
+      image[EI_CLASS] != ELFCLASS64) {
+    ADD_FAILURE() << path << ": not a 64-bit ELF file";
+    return names;
+  }
+  Elf64_Ehdr header;
+  memcpy(&header, image.data(), sizeof header);
+  const uint64_t table_end =
+      header.e_shoff + static_cast<uint64_t>(header.e_shnum) * sizeof(Elf64_Shdr);
+  if (header.e_shentsize != sizeof(Elf64_Shdr) || table_end > image.size()) {
+    ADD_FAILURE() << path << ": bad section header table";
+    return names;
+  }
+  std::vector<Elf64_Shdr> sections(header.e_shnum);
+  memcpy(sections.data(), image.data() + header.e_shoff, header.e_shnum * sizeof(Elf64_Shdr));
+
+  const Elf64_Shdr* dynsym = nullptr;
+  for (const Elf64_Shdr& section : sections) {
+    if (section.sh_type == SHT_DYNSYM) dynsym = &section;
+  }
+  if (dynsym == nullptr || dynsym->sh_link >= sections.size() ||
+      dynsym->sh_offset + dynsym->sh_size > image.size()) {
+    ADD_FAILURE() << path << ": no usable .dynsym";
+    return names;
+  }
+  const Elf64_Shdr& dynstr = sections[dynsym->sh_link];
+  if (dynstr.sh_type != SHT_STRTAB || dynstr.sh_offset + dynstr.sh_size > image.size()) {
+    ADD_FAILURE() << path << ": no usable .dynstr";
+    return names;
+  }
+  const size_t count = dynsym->sh_size / sizeof(Elf64_Sym);
+  for (size_t i = 1; i < count; ++i) {
+    Elf64_Sym symbol;
+    memcpy(&symbol, image.data() + dynsym->sh_offset + i * sizeof(Elf64_Sym), sizeof symbol);
+    const unsigned bind = ELF64_ST_BIND(symbol.st_info);
+    if (symbol.st_shndx == SHN_UNDEF || (bind != STB_GLOBAL && bind != STB_WEAK)) continue;
+    if (symbol.st_name >= dynstr.sh_size) {
+      ADD_FAILURE() << path << ": symbol name out of range";
+      continue;
+    }
+    const char* name = image.data() + dynstr.sh_offset + symbol.st_name;
+    names.insert(std::string(name, strnlen(name, dynstr.sh_size - symbol.st_name)));
+  }
+  return names;
+}
+
+std::vector<std::string> AllocatorNames(CAClassFactory* factory) {
+  std::vector<std::string> names;
+  for (uint64_t i = 0; i < factory->allocators.GetCount(); ++i) {
+    CBasicAllocator* allocator = factory->allocators[i];
+    names.push_back(allocator == nullptr ? "<null>" : allocator->GetName()->c_str());
+  }
+  return names;
+}
+
+const std::vector<std::string> kFilterOrder = {kBlacklistName, kWordsName, kSignName,
+                                               kMarkovianName};
+
+TEST(PluginExports, SharedObjectsExportOnlyTheirEntryPoints) {
+  struct Case {
+    const char* file;
+    std::set<std::string> exports;
+  };
+  const Case cases[] = {
+      {"tervo.mdl", {"GetASVersion", "GetClassFactory", "ReleaseClassFactory"}},
+      {"libmorvel.so",
+       {"as_new_2_9", "as_new_nt_2_9", "as_delete_2_9", "as_delete_nt_2_9", "as_set_err",
+        "as_get_err"}},
+      {"libquintrel.so", {"GetTracerW"}},
+      {"libpallisk.so", {"Convert", "ConvertToUTF8", "ConvertToUTF16", "ConvertToUTF32"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    EXPECT_EQ(DefinedDynamicSymbols(ProgramFolder() + "/" + c.file), c.exports);
+  }
+}
+
+TEST_F(PluginTest, VersionIsTwoThirteenOneBuild14950) {
+  uint32_t version[4] = {0, 0, 0, 0};
+  plugin_.Version(version);
+  EXPECT_EQ(version[0], 2u);
+  EXPECT_EQ(version[1], 13u);
+  EXPECT_EQ(version[2], 1u);
+  EXPECT_EQ(version[3], 14950u);
+}
+
+TEST_F(PluginTest, FactoryIsMadeOnceAndRemadeAfterRelease) {
+  CAClassFactory* first = plugin_.Factory();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(plugin_.Factory(), first);
+  EXPECT_EQ(AllocatorNames(first), kFilterOrder);
+  EXPECT_EQ(first->modules.GetCount(), 0u);
+
+  // Modules made through the old factory go with it.
+  ASSERT_NE(Create(kWordsName), nullptr);
+  ASSERT_NE(Create(kSignName), nullptr);
+  EXPECT_EQ(first->modules.GetCount(), 2u);
+
+  EXPECT_EQ(plugin_.ReleaseFactory(), 0);
+  // Nothing left to release is not an error.
+  EXPECT_EQ(plugin_.ReleaseFactory(), 0);
+
+  CAClassFactory* second = plugin_.Factory();
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(plugin_.Factory(), second);
+  EXPECT_EQ(AllocatorNames(second), kFilterOrder);
+  EXPECT_EQ(second->modules.GetCount(), 0u);
+
+  // The new factory works: it makes modules of every type.
+  for (const std::string& name : kFilterOrder) {
+    CAFilter* filter = Create(name.c_str());
+    ASSERT_NE(filter, nullptr);
+    EXPECT_STREQ(filter->DisplayName(), name.c_str());
+  }
+  EXPECT_EQ(second->modules.GetCount(), 4u);
+}
+
+TEST_F(PluginTest, FactoryKnowsOnlyTheFourFilterTypes) {
+  for (size_t i = 0; i < kFilterOrder.size(); ++i) {
+    SCOPED_TRACE(kFilterOrder[i]);
+    CBasicAllocator* allocator = plugin_.FindAllocator(kFilterOrder[i].c_str());
+    ASSERT_NE(allocator, nullptr);
+    EXPECT_EQ(allocator, plugin_.Factory()->allocators[i]);
+  }
+  for (const char* name : {"Im Dispatcher", "Im Breaker", "Im Performer", "Im Streamer",
+                           "im words filter", "Im Words Filter ", ""}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(plugin_.FindAllocator(name), nullptr);
+    EXPECT_EQ(plugin_.CreateFilter(name, &settings_), nullptr);
+  }
+  EXPECT_EQ(plugin_.Factory()->modules.GetCount(), 0u);
+}
+
+TEST_F(PluginTest, ModulesAreInitialisedFiltersNamedAfterTheirType) {
+  for (const std::string& name : kFilterOrder) {
+    SCOPED_TRACE(name);
+    CAModule* module = plugin_.FindAllocator(name.c_str())->CreateModule();
+    ASSERT_NE(module, nullptr);
+    EXPECT_TRUE(module->isFilter);
+    EXPECT_TRUE(module->initialized);
+    EXPECT_NE(module->sharedData, nullptr);
+    EXPECT_EQ(module->sessions.GetCount(), 0u);
+    EXPECT_STREQ(module->DisplayName(), name.c_str());
+    // Handed to the factory, which shuts it down and frees it on release.
+    ASSERT_EQ(plugin_.Factory()->modules.Add(module), 0);
+  }
+  EXPECT_EQ(plugin_.Factory()->modules.GetCount(), 4u);
+}
+
+TEST_F(PluginTest, CreatingAndReleasingModulesIsLogged) {
+  CAFilter* blacklist = Create(kBlacklistName);
+  CAFilter* sign = Create(kSignName);
+  CAFilter* words = Create(kWordsName);
+  ASSERT_NE(blacklist, nullptr);
+  ASSERT_NE(sign, nullptr);
+  ASSERT_NE(words, nullptr);
+
+  const std::string create_blacklist =
+      LogLine("class_factory.h", 70, "VELDR: Creating new module: [Im Blacklist Filter]");
+  const std::string construct_blacklist =
+      LogLine("imblacklistfilter.cc", 74,
+              "Constructing Parental BWList Advanced Filter with name Im Blacklist Filter");
+  const std::string create_sign =
+      LogLine("class_factory.h", 70, "VELDR: Creating new module: [Im Signature Filter]");
+  const std::string construct_sign = LogLine(
+      "imsignfilter.cc", 21, "Constructing IM Signatures Filter with name Im Signature Filter");
+  const std::string create_words =
+      LogLine("class_factory.h", 70, "VELDR: Creating new module: [Im Words Filter]");
+  const std::string destruct_blacklist = LogLine(
+      "imblacklistfilter.cc", 79,
+      "The Parental BW List Advanced Filter with name Im Blacklist Filter is about to be "
+      "destructed");
+  const std::string destruct_sign =
+      LogLine("imsignfilter.cc", 26,
+              "The IM Signatures Filter with name Im Signature Filter is about to be destructed");
+  const std::string releasing = LogLine("tervo.cc", 8, "Releasing CIMFClassFactory");
+
+  // The allocator announces the module, then the constructor runs.
+  EXPECT_GE(FindLogLine(create_blacklist), 0) << Log();
+  EXPECT_LT(FindLogLine(create_blacklist), FindLogLine(construct_blacklist));
+  EXPECT_LT(FindLogLine(construct_blacklist), FindLogLine(create_sign));
+  EXPECT_LT(FindLogLine(create_sign), FindLogLine(construct_sign));
+  EXPECT_LT(FindLogLine(construct_sign), FindLogLine(create_words));
+  EXPECT_EQ(CountLogLines(create_words), 1);
+  // Nothing is destructed or released yet.
+  EXPECT_EQ(FindLogLine(destruct_blacklist), -1);
+  EXPECT_EQ(FindLogLine(destruct_sign), -1);
+  EXPECT_EQ(FindLogLine(releasing), -1);
+
+  EXPECT_EQ(plugin_.ReleaseFactory(), 0);
+
+  EXPECT_EQ(CountLogLines(releasing), 1) << Log();
+  EXPECT_EQ(CountLogLines(destruct_blacklist), 1);
+  EXPECT_EQ(CountLogLines(destruct_sign), 1);
+  // Modules go in the order they were made, after the factory's line.
+  EXPECT_LT(FindLogLine(releasing), FindLogLine(destruct_blacklist));
+  EXPECT_LT(FindLogLine(destruct_blacklist), FindLogLine(destruct_sign));
+
+  // A factory without modules logs its release and nothing else.
+  ASSERT_NE(plugin_.Factory(), nullptr);
+  EXPECT_EQ(plugin_.ReleaseFactory(), 0);
+  EXPECT_EQ(CountLogLines(releasing), 2);
+  EXPECT_EQ(CountLogLines(destruct_blacklist), 1);
+}
+
+TEST_F(PluginTest, ReleasingTheFactoryShutsDownModulesWithOpenSessions) {
+  CAFilter* blacklist = Create(kBlacklistName);
+  CAFilter* sign = Create(kSignName);
+  ASSERT_NE(blacklist, nullptr);
+  ASSERT_NE(sign, nullptr);
+  for (uint64_t id = 1; id <= 3; ++id) {
+    ASSERT_EQ(Open(blacklist, id, std::nullopt, 1), 0);
+    ASSERT_EQ(Open(sign, id, "teen", 1), 0);
+  }
+  ASSERT_EQ(blacklist->sessions.GetCount(), 3u);
+  ASSERT_EQ(sign->sessions.GetCount(), 3u);
+  tervo_host::Item item("hello", nullptr, "buddy@example.org");
+  ASSERT_EQ(blacklist->ProcessEntity(2, item.get(), 0), 0);
+  ASSERT_EQ(sign->ProcessEntity(2, item.get(), 0), 0);
+
+  // Every session, the shared data and the module itself go (ASan reports
+  // whatever is left behind); the modules' destructors run after the
+  // factory announces its release.
+  EXPECT_EQ(plugin_.ReleaseFactory(), 0);
+  const int releasing = FindLogLine(LogLine("tervo.cc", 8, "Releasing CIMFClassFactory"));
+  const int blacklist_gone = FindLogLine(
+      LogLine("imblacklistfilter.cc", 79,
+              "The Parental BW List Advanced Filter with name Im Blacklist Filter is about to be "
+              "destructed"));
+  const int sign_gone = FindLogLine(
+      LogLine("imsignfilter.cc", 26,
+              "The IM Signatures Filter with name Im Signature Filter is about to be destructed"));
+  ASSERT_GE(releasing, 0) << Log();
+  EXPECT_GT(blacklist_gone, releasing);
+  EXPECT_GT(sign_gone, blacklist_gone);
+  // No lock was left held: the lockers were destroyed without a warning.
+  EXPECT_FALSE(LogContains("without releasing all the Read Only Locks")) << Log();
+}
+
+TEST_F(PluginTest, UnloadingWithoutReleaseFreesEverything) {
+  // A host that only unloads: Unload releases the factory first, so the
+  // modules and their sessions still go (ASan's leak check holds this).
+  CAFilter* words = Create(kWordsName);
+  CAFilter* markovian = Create(kMarkovianName);
+  ASSERT_NE(words, nullptr);
+  ASSERT_NE(markovian, nullptr);
+  for (uint64_t id = 10; id < 13; ++id) {
+    ASSERT_EQ(Open(words, id, "child", 1), 0);
+    ASSERT_EQ(Open(markovian, id, "teen", 1), 0);
+  }
+  plugin_.Unload();
+  EXPECT_FALSE(plugin_.loaded());
+  EXPECT_EQ(CountLogLines(LogLine("tervo.cc", 8, "Releasing CIMFClassFactory")), 1) << Log();
+}
+
+}  // namespace
+}  // namespace tervo_test

@@ -1,0 +1,197 @@
+// Filters driven from several threads at once: items go through ProcessEntity
+// under the read lock while the host re-applies session settings under the
+// write lock. Meant to run under ThreadSanitizer as well.
+#include <gtest/gtest.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <latch>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/item.h"
+#include "tervo/filter_common.h"
+#include "tests/tervo/plugin_fixture.h"
+
+namespace tervo_test {
+namespace {
+
+constexpr int kThreads = 4;
+constexpr int kItemsPerThread = 500;
+constexpr int kSettingsPasses = 8;
+
+// Aborts the program when the body has not finished in time: a deadlock
+// between readers and a writer would otherwise only show as a CTest timeout.
+class Watchdog {
+ public:
+  explicit Watchdog(const char* what)
+      : thread_([this, what] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          if (!cv_.wait_for(lock, std::chrono::seconds(60), [this] { return done_; })) {
+            fprintf(stderr, "%s did not finish in 60 s (deadlock?)\n", what);
+            abort();
+          }
+        }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+// What one worker saw: the status of every call, and the error record of its
+// own thread after the first failure.
+struct WorkerResult {
+  int calls = 0;
+  int failures = 0;
+  int marked = 0;
+  int32_t first_code = 0;
+  std::string first_message;
+};
+
+TEST_F(PluginTest, BlacklistProcessesConcurrentlyWithSettingsPasses) {
+  Watchdog watchdog("BlacklistProcessesConcurrentlyWithSettingsPasses");
+  CAFilter* filter = Create(kBlacklistName);
+  ASSERT_NE(filter, nullptr);
+  ASSERT_EQ(Open(filter, 1, "child", 1), 0);
+  ASSERT_TRUE(filter->IsSessionFlagSet(1));
+
+  std::vector<WorkerResult> results(kThreads);
+  std::latch start(kThreads + 1);
+  std::atomic<int> finished{0};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < kThreads; ++t) {
+    workers.emplace_back([&, t] {
+      WorkerResult& r = results[t];
+      start.arrive_and_wait();
+      for (int i = 0; i < kItemsPerThread; ++i) {
+        const std::string user = "user" + std::to_string(t) + "-" + std::to_string(i);
+        tervo_host::Item item("hello there", nullptr, user.c_str());
+        const int32_t status = filter->ProcessEntity(1, item.get(), 0);
+        ++r.calls;
+        if (status != 0) {
+          if (r.failures++ == 0) {
+            r.first_code = as_last_err_code();
+            r.first_message = as_last_err_message();
+          }
+        } else if (as_last_err_code() != 0) {
+          // Success is recorded on the worker's own thread.
+          if (r.failures++ == 0) {
+            r.first_code = as_last_err_code();
+            r.first_message = "success left a code behind";
+          }
+        }
+        if (item.Flag(ascommon::IM_BLACKLIST_FLAG_KEY)) ++r.marked;
+      }
+      finished.fetch_add(1);
+    });
+  }
+
+  start.arrive_and_wait();
+  int passes = 0;
+  // Settings passes for as long as the workers run (at least a few, should
+  // they be quick), so that the writer keeps meeting readers.
+  while (passes < kSettingsPasses || finished.load() < kThreads) {
+    EXPECT_EQ(filter->ApplySessionSettings(1), 0);
+    ++passes;
+    std::this_thread::yield();
+  }
+  for (std::thread& w : workers) w.join();
+
+  for (int t = 0; t < kThreads; ++t) {
+    SCOPED_TRACE("worker " + std::to_string(t));
+    EXPECT_EQ(results[t].calls, kItemsPerThread);
+    EXPECT_EQ(results[t].failures, 0)
+        << results[t].first_code << " " << results[t].first_message;
+    EXPECT_EQ(results[t].marked, 0);
+  }
+  EXPECT_GE(passes, kSettingsPasses);
+  EXPECT_EQ(filter->locker.GetReaderCount(), 0);
+  EXPECT_FALSE(filter->locker.IsDeleted());
+  // The main thread's record is its own: the workers' successes did not
+  // overwrite a value set here.
+  as_set_err(-77, "main thread");
+  EXPECT_EQ(filter->ApplySessionSettings(1), 0);
+  EXPECT_EQ(as_last_err_code(), -77);
+
+  EXPECT_EQ(plugin_.ReleaseFactory(), 0);
+  EXPECT_FALSE(LogContains("without releasing all the Read Only Locks")) << Log();
+}
+
+TEST_F(PluginTest, TextFilterReadsTheAgeUnderTheReadLockWhileItChanges) {
+  Watchdog watchdog("TextFilterReadsTheAgeUnderTheReadLockWhileItChanges");
+  CAFilter* filter = Create(kMarkovianName);
+  ASSERT_NE(filter, nullptr);
+  ASSERT_EQ(Open(filter, 1, "child", 1), 0);
+
+  std::vector<WorkerResult> results(kThreads);
+  std::latch start(kThreads + 1);
+  std::atomic<int> finished{0};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < kThreads; ++t) {
+    workers.emplace_back([&, t] {
+      WorkerResult& r = results[t];
+      start.arrive_and_wait();
+      for (int i = 0; i < kItemsPerThread / 5; ++i) {
+        tervo_host::Item item("some words", nullptr, nullptr);
+        // Every item passes the checks and stops at the engine, which this
+        // build does not have.
+        const int32_t status = filter->ProcessEntity(1, item.get(), 0);
+        ++r.calls;
+        if (status != -104 || as_last_err_code() != -104) {
+          if (r.failures++ == 0) {
+            r.first_code = status;
+            r.first_message = as_last_err_message();
+          }
+        }
+      }
+      finished.fetch_add(1);
+    });
+  }
+
+  start.arrive_and_wait();
+  int passes = 0;
+  while (finished.load() < kThreads) {
+    settings_.SetString(kUserAgeKey, passes % 2 == 0 ? "teen" : "child", 1);
+    EXPECT_EQ(filter->ApplySessionSettings(1), 0);
+    ++passes;
+    std::this_thread::yield();
+  }
+  for (std::thread& w : workers) w.join();
+
+  for (int t = 0; t < kThreads; ++t) {
+    SCOPED_TRACE("worker " + std::to_string(t));
+    EXPECT_EQ(results[t].calls, kItemsPerThread / 5);
+    EXPECT_EQ(results[t].failures, 0)
+        << results[t].first_code << " " << results[t].first_message;
+  }
+  EXPECT_EQ(filter->locker.GetReaderCount(), 0);
+  // Every item saw one of the two ages the writer set, never anything else.
+  int seen = 0;
+  for (const std::string& line : LogLines()) {
+    const size_t at = line.find("[IM Markovian Filter] Processing current text - age category: ");
+    if (at == std::string::npos) continue;
+    ++seen;
+    const std::string value = line.substr(line.rfind(' ') + 1);
+    EXPECT_TRUE(value == "1" || value == "2") << line;
+  }
+  EXPECT_EQ(seen, kThreads * (kItemsPerThread / 5));
+}
+
+}  // namespace
+}  // namespace tervo_test
