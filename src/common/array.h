@@ -239,6 +239,16 @@ class CMap : public CBlackBoxObject {
   }
   const V* Lookup(const K& key) const { return const_cast<CMap*>(this)->Lookup(key); }
 
+  // As Lookup(key), with `hash` what the map's hash function answers for
+  // `key`, computed once by a caller that looks one key up in several maps.
+  V* Lookup(const K& key, uint32_t hash) {
+    if (heads_ == nullptr) return nullptr;
+    for (Node* n = heads_[hash % buckets_]; n != nullptr; n = n->next) {
+      if (n->key == key) return &n->value;
+    }
+    return nullptr;
+  }
+
   // Unlinks and frees the entry of `key`. Answers 0, -450 when absent, -2 when
   // the chain arrays are gone.
   int32_t Remove(const K& key) {
