@@ -1,13 +1,28 @@
 #include "tervo/imwordsfilter.h"
 
+#include <stdio.h>
+
 #include "common/asalloc.h"
+#include "common/asfile.h"
 #include "src/common/shared_locker.h"
 #include "tervo/filter_common.h"
+#include "tervo/tervo_names.h"
 
 namespace nsImModules {
 
 namespace {
+
 const char kPrefix[] = "[IM Words Filter]";
+
+// Stores `folder` with a trailing separator (a backslash unless it already
+// ends in one or in a slash). False when the string cannot be built.
+bool SetFolder(ascommon::sstring* out, const char* folder) {
+  if (out->assign(folder) != 0) return false;
+  const uint64_t n = out->length();
+  if (n > 0 && (folder[n - 1] == '\\' || folder[n - 1] == '/')) return true;
+  return out->append("\\", 1) == 0;
+}
+
 }  // namespace
 
 using ascommon::auto_locker;
@@ -35,12 +50,42 @@ void CImWordsFilter::DestroySharedData(void* data) {
 int32_t CImWordsFilter::ApplySharedSettings() {
   return RunSettingsFrame([&] {
     auto_locker lock(&locker, auto_locker::kWrite, true);
-    if (sharedData == nullptr) {
-      return as_set_err(-103, "[IM Words Filter] Invalid shared data retreived");
+    auto* data = static_cast<WordsSharedData*>(sharedData);
+    if (data == nullptr) return as_set_err(-103, "[IM Words Filter] Invalid shared data retreived");
+
+    const char* folder = ReadStringSetting(this, kSharedDataPathKey, 0);
+    if (folder == nullptr || *folder == '\0') folder = ".";
+    const char* temp = ReadStringSetting(this, kGlobalTempPathKey, 0);
+    if (temp == nullptr) {
+      AS_LOG(0, __LINE__, "Module %s failed to apply shared settings with message: invalid "
+             "EmlGlobalTempPath", DisplayName());
+      temp = ".";
     }
-    // The words engine and the loading of imwords.dat are not part of this
-    // build yet: say so instead of reporting a load that did not happen.
-    return as_set_err(-201, "[IM Words Filter] loading imwords.dat is not available in this build");
+    ascommon::sstring path;
+    if (!SetFolder(&data->tempFolder, temp) || path.assign(folder) != 0 ||
+        path.append("\\", 1) != 0 || path.append(g_strWordsDataFile) != 0) {
+      return as_set_err(-104, "[IM Words Filter] no memory");
+    }
+
+    if (!ascommon::FileExists(path.c_str())) {
+      if (FILE* created = ascommon::OpenFile(path.c_str(), "w")) fclose(created);
+      return as_set_err(-204, "[IM Words Filter] No data file. Creating 0");
+    }
+    if (ascommon::FileSize(path.c_str()) == 0) {
+      return as_set_err(-201, "[IM Words Filter] Problems loading the file");
+    }
+    if (data->dataPath.assign(path) != 0) return as_set_err(-104, "[IM Words Filter] no memory");
+    const uint32_t size = ascommon::FileSize(data->dataPath.c_str());
+    // Only a change of size counts as a new file.
+    if (data->loaded != 0 && size == data->sizeStamp) return 0;
+
+    data->engine.ClearCategories();
+    if (data->engine.LoadIMCategories(data->dataPath.c_str(), data->tempFolder) != 0) {
+      return as_set_err(-104, "[IM Words Filter] Problems reloading the dictionary");
+    }
+    data->loaded = 1;
+    data->sizeStamp = size;
+    return 0;
   });
 }
 
@@ -54,8 +99,21 @@ int32_t CImWordsFilter::ProcessEntity(uint64_t session, ascommon::SItem* item, u
     ImSessionData* data = CheckTextItem(this, session, item, command, kPrefix, &text);
     AS_LOG(0, __LINE__, "[IM Words Filter] Processing current text - age category: %d",
            data->ageCategory);
-    AS_RAISE(ASException, __LINE__,
-             "[IM Words Filter] the words engine is not available in this build");
+
+    ascommon::CArray<const char*, 64> texts;
+    if (texts.Add(text->c_str()) != 0) {
+      AS_RAISE(ASMemException, __LINE__, "[IM Words Filter] no memory");
+    }
+    int32_t score = -1;
+    const auto* shared = static_cast<WordsSharedData*>(sharedData);
+    int32_t rc = shared->engine.ScoreIMTexts(texts, data->ageCategory, &score, nullptr, nullptr,
+                                             nullptr, -1);
+    if (rc != 0) {
+      AS_RAISE_CARRYING(ASException, __LINE__, rc, "[IM Words Filter] Problems analyzing the item");
+    }
+    if (item->io->SetInt32(ascommon::IM_WORDS_VERDICT_KEY, score) != 0) {
+      AS_RAISE(ASMemException, __LINE__, "[IM Words Filter] could not write the verdict");
+    }
   });
 }
 

@@ -5,11 +5,13 @@
 
 #include "common/sstring.h"
 #include "src/amodule/amodule.h"
+#include "src/engines/wordsheur/wordsheur.h"
 
 namespace nsImModules {
 
 // The module's shared data, one per module; guarded by its locker.
 struct WordsSharedData {
+  nsWordsHeur::CWordsHeurEngine engine;
   ascommon::sstring dataPath;     // path of imwords.dat once found
   uint8_t loaded = 0;             // a load has succeeded
   uint64_t sizeStamp = ~0ull;     // the file's size at that load

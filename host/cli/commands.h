@@ -19,6 +19,8 @@ struct Context {
 std::string DefaultPluginPath();
 
 void AddDumpCommand(CLI::App& app, Context& context);
+void AddClassifyCommand(CLI::App& app, Context& context);
+void AddCompileCommand(CLI::App& app, Context& context);
 
 }  // namespace tervo_cli
 

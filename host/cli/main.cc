@@ -46,6 +46,8 @@ int main(int argc, char** argv) {
       ->envname("TERVO_PLUGIN");
   bool version = false;
   app.add_flag("--version", version, "Print the plug-in's version and exit");
+  tervo_cli::AddClassifyCommand(app, context);
+  tervo_cli::AddCompileCommand(app, context);
   tervo_cli::AddDumpCommand(app, context);
 
   CLI11_PARSE(app, argc, argv);

@@ -114,6 +114,16 @@ class ASInternalException : public ASException {
                 as_raise_code_ __VA_OPT__(, ) __VA_ARGS__);                  \
   } while (0)
 
+// As AS_RAISE, for an exception that carries `code` as its own code (the text
+// does not show it). For the classes with a (code, format) constructor.
+#define AS_RAISE_CARRYING(Class, line, code, text, ...)                     \
+  do {                                                                      \
+    g_pTrace->Trace(0, AS_EXCEPTION_PREFIX #Class " - MESSAGE: " text "\n", \
+                    ASFileName(__FILE_NAME__),                              \
+                    (line)__VA_OPT__(, ) __VA_ARGS__);                      \
+    throw Class((code), #Class " - MESSAGE: " text __VA_OPT__(, ) __VA_ARGS__); \
+  } while (0)
+
 // The variants that write no log line (a failed read-only lock, an index out
 // of range).
 #define AS_THROW_QUIET(Class, text, ...) \

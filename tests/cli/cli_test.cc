@@ -21,10 +21,12 @@ struct CommandResult {
   std::string out;  // stdout and stderr together
 };
 
-// Runs the built tervo with `args` (shell words) in `dir`.
-CommandResult Tervo(const std::string& args, const std::string& dir) {
+// Runs the built tervo with `args` (shell words) in `dir`; `out` gets stdout,
+// and stderr too unless `stdout_only`.
+CommandResult Tervo(const std::string& args, const std::string& dir, bool stdout_only = false) {
   std::string command = "cd '" + dir + "' && AS_TRACER_PATH='" + dir + "' '" +
-                        tervo_test::ProgramFolder() + "/tervo' " + args + " 2>&1";
+                        tervo_test::ProgramFolder() + "/tervo' " + args +
+                        (stdout_only ? " 2>/dev/null" : " 2>&1");
   CommandResult run{-1, ""};
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
@@ -71,13 +73,13 @@ TEST(TervoCommand, DumpPrintsTheHeaderOfAGoodFile) {
   CommandResult run = Tervo("dump sample.dat --work-dir .", dir.path());
   EXPECT_EQ(0, run.status) << run.out;
   EXPECT_EQ(
-      "file: sample.dat\n"
-      "version: 3\n"
-      "description: File description should go here!\n"
-      "header words: 0 0\n"
+      "# file: sample.dat\n"
+      "# version: 3\n"
+      "# description: File description should go here!\n"
+      "# header words: 0 0\n"
       // MD5 of 01 00 00 00 03 00 00 00 61 62 63.
-      "digest: 2c23a2cecf96c169ecc9c6f9fbb4c3fd (matches the payload)\n"
-      "payload: 11 bytes\n",
+      "# digest: 2c23a2cecf96c169ecc9c6f9fbb4c3fd (matches the payload)\n"
+      "# payload: 11 bytes\n",
       run.out);
 }
 
@@ -106,6 +108,142 @@ TEST(TervoCommand, DumpFailsOnADamagedFileAndLeavesNoTemporaryCopy) {
   CommandResult missing = Tervo("dump absent.dat", dir.path());
   EXPECT_EQ(1, missing.status);
   EXPECT_NE(std::string::npos, missing.out.find("Could not access file [absent.dat]"));
+}
+
+}  // namespace
+
+namespace {
+
+const char kWordsSource[] =
+    "category profanity 2 5 12 0\n"
+    "damn 2\n"
+    "shit 4\n"
+    "\n"
+    "category empty 0 0 7 -3\n"
+    "\n"
+    "category bullying 3 6 15 9\n"
+    "idiot 2\n"
+    "loser 3\n";
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// The dump's output without its header comment lines.
+std::string Body(const std::string& dump) {
+  std::string body;
+  for (const std::string& line : tervo_test::SplitLines(dump)) {
+    if (line.rfind("# ", 0) != 0) body += line + "\n";
+  }
+  return body;
+}
+
+TEST(TervoCommand, CompiledWordsDumpBackToTheirSource) {
+  TempDir dir;
+  WriteText(dir.File("words.txt"), kWordsSource);
+  CommandResult compile = Tervo("compile words words.txt -o imwords.dat", dir.path());
+  ASSERT_EQ(0, compile.status) << compile.out;
+  EXPECT_NE(std::string::npos, compile.out.find("3 categories, 4 words")) << compile.out;
+
+  CommandResult dump = Tervo("dump imwords.dat --work-dir .", dir.path());
+  ASSERT_EQ(0, dump.status) << dump.out;
+  EXPECT_NE(std::string::npos, dump.out.find("# version: 1\n")) << dump.out;
+  EXPECT_EQ(kWordsSource, Body(dump.out));
+
+  // By name or by --as: the same decoding; --as raw prints the header only.
+  std::filesystem::copy_file(dir.File("imwords.dat"), dir.File("other.dat"));
+  EXPECT_EQ(kWordsSource, Body(Tervo("dump other.dat --as words --work-dir .", dir.path()).out));
+  EXPECT_EQ("", Body(Tervo("dump other.dat --work-dir .", dir.path()).out));
+}
+
+TEST(TervoCommand, BadWordsSourceNamesTheLineAndWritesNothing) {
+  struct Case {
+    const char* source;
+    const char* message;
+  } cases[] = {
+      {"damn 2\n", "words.txt:1: a word before the first category line"},
+      {"category a 1 2 3\n", "words.txt:1: expected: category NAME CHILD TEEN ADULT SPARE"},
+      {"category a 1 2 x 4\n", "words.txt:1: thresholds and spare value must be"},
+      {"# intro\ncategory a 1 2 3 4\ndamn two\n", "words.txt:3: the weight must be"},
+      {"category a 1 2 3 4\nDamn 2\n", "words.txt:2: words are matched in lower case"},
+      {"category a 1 2 3 4\nno 2\n", "words.txt:2: words shorter than three bytes"},
+      {"category a 1 2 3 4\nwell-done 2\n", "words.txt:2: a word with a delimiter"},
+      {"category a 1 2 3 4\ndamn 2\ndamn 3\n", "words.txt:3: \"damn\" is already in category a"},
+      {"category a 1 2 3 4\ndamn 99999999999\n", "words.txt:2: the weight must be"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    WriteText(dir.File("words.txt"), c.source);
+    CommandResult run = Tervo("compile words words.txt -o imwords.dat", dir.path());
+    EXPECT_EQ(1, run.status) << c.source;
+    EXPECT_NE(std::string::npos, run.out.find(c.message)) << c.source << "\n" << run.out;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("imwords.dat"))) << c.source;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("imwords.dat.partial"))) << c.source;
+  }
+}
+
+class ClassifyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteText(dir_.File("words.txt"), kWordsSource);
+    ASSERT_EQ(0, Tervo("compile words words.txt -o imwords.dat", dir_.path()).status);
+  }
+
+  // stdout only: the JSON lines.
+  std::vector<std::string> Classify(const std::string& args) {
+    CommandResult run = Tervo("classify --data-dir . --temp-dir . " + args, dir_.path(), true);
+    EXPECT_EQ(0, run.status) << run.out;
+    return tervo_test::SplitLines(run.out);
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(ClassifyTest, PrintsTheVerdictKeysAndStatusPerMessageAndAge) {
+  WriteText(dir_.File("chat.txt"), "hello there\nyou damn idiot loser\nDAMN!\n");
+  std::vector<std::string> lines = Classify("chat.txt --age child --age adult");
+  ASSERT_EQ(6u, lines.size());
+  EXPECT_EQ(
+      "{\"line\":1,\"age\":\"child\",\"keys\":{\"41010\":-1},"
+      "\"status\":{\"Im Words Filter\":0},\"flagged\":[]}",
+      lines[0]);
+  // profanity 2 (not above the child threshold 2), bullying 5 (above 3).
+  EXPECT_EQ(
+      "{\"line\":2,\"age\":\"child\",\"keys\":{\"41010\":5},"
+      "\"status\":{\"Im Words Filter\":0},\"flagged\":[\"Im Words Filter\"]}",
+      lines[2]);
+  EXPECT_NE(std::string::npos, lines[3].find("\"age\":\"adult\",\"keys\":{\"41010\":-1}"));
+  EXPECT_NE(std::string::npos, lines[4].find("\"line\":3,\"age\":\"child\",\"keys\":{\"41010\":-1}"));
+}
+
+TEST_F(ClassifyTest, JsonLinesCarryTheirOwnAgeAndBadLinesAreReported) {
+  WriteText(dir_.File("chat.jsonl"),
+            "{\"text\":\"you idiot loser\",\"age\":\"teen\",\"user\":\"bob\"}\n"
+            "\n"
+            "{\"text\":\"damn damn shit\"}\n"
+            "not json\n"
+            "{\"text\":\"x\",\"age\":\"grandpa\"}\n");
+  std::vector<std::string> lines = Classify("chat.jsonl --jsonl");
+  ASSERT_EQ(4u, lines.size());
+  EXPECT_NE(std::string::npos, lines[0].find("\"line\":1,\"age\":\"teen\",\"keys\":{\"41010\":-1}"))
+      << lines[0];
+  EXPECT_NE(std::string::npos, lines[1].find("\"line\":3,\"age\":\"child\",\"keys\":{\"41010\":8}"))
+      << lines[1];
+  EXPECT_NE(std::string::npos, lines[2].find("\"line\":4,\"error\""));
+  EXPECT_NE(std::string::npos, lines[3].find("unknown age"));
+}
+
+TEST_F(ClassifyTest, ThreadsKeepInputOrderAndVerdicts) {
+  std::string chat;
+  for (int i = 0; i < 300; ++i) {
+    chat += (i % 3 == 0 ? "you damn idiot loser " : i % 3 == 1 ? "hello " : "shit shit ") +
+            std::to_string(i) + "\n";
+  }
+  WriteText(dir_.File("chat.txt"), chat);
+  std::vector<std::string> one = Classify("chat.txt --threads 1 --age teen --age child");
+  std::vector<std::string> four = Classify("chat.txt --threads 4 --age teen --age child");
+  ASSERT_EQ(600u, one.size());
+  EXPECT_EQ(one, four);
 }
 
 }  // namespace

@@ -1,0 +1,328 @@
+// tervo classify: passes messages through the plug-in's filters and prints
+// one JSON line per message and age with the verdicts the filters wrote.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/cli/commands.h"
+#include "host/plugin_host.h"
+#include "host/settings.h"
+#include "platform/morvel/morvel.h"
+
+namespace tervo_cli {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+struct ClassifyOptions {
+  std::string input = "-";
+  bool jsonl = false;
+  std::vector<std::string> ages;
+  int threads = 1;
+  std::string data_dir;
+  std::string temp_dir;
+  std::string lib_dir;
+  std::string settings_file;
+};
+
+// The filters, in the order their results are reported.
+const char* const kFilterNames[] = {"Im Words Filter", "Im Blacklist Filter",
+                                    "Im Signature Filter", "Im Markovian Filter"};
+
+// Each age has its own session.
+const char* const kAges[] = {"child", "teen", "adult"};
+uint64_t SessionOf(const std::string& age) {
+  for (uint64_t i = 0; i < 3; ++i) {
+    if (age == kAges[i]) return i + 1;
+  }
+  return 0;
+}
+
+// The key that says a filter flagged the message, and its "flagged" value.
+bool Flagged(const std::string& filter, tervo_host::Item& item) {
+  if (filter == "Im Words Filter") return item.Number(ascommon::IM_WORDS_VERDICT_KEY, -1) != -1;
+  if (filter == "Im Blacklist Filter") return item.Flag(ascommon::IM_BLACKLIST_FLAG_KEY);
+  if (filter == "Im Signature Filter") return item.Flag(ascommon::IM_SIGN_FLAG_KEY);
+  return item.Flag(ascommon::IM_MARKOVIAN_FLAG_KEY);
+}
+
+struct Message {
+  size_t line = 0;
+  std::string text;
+  std::string aux_text;
+  bool has_aux = false;
+  std::string user;
+  bool has_user = false;
+  std::string age;  // empty: every age asked for
+  std::string error;  // a line that could not be read
+};
+
+struct Result {
+  std::vector<std::string> lines;              // JSON output lines
+  std::map<std::string, int> flagged;          // per filter
+};
+
+std::string ExeFolder() {
+  std::error_code ignored;
+  return std::filesystem::canonical("/proc/self/exe", ignored).parent_path().string();
+}
+
+// Reads every message of the input: plain lines, or JSON objects per line.
+bool ReadMessages(const ClassifyOptions& options, std::vector<Message>* messages) {
+  std::ifstream file;
+  std::istream* in = &std::cin;
+  if (options.input != "-") {
+    file.open(options.input);
+    if (!file) {
+      fprintf(stderr, "tervo classify: cannot open %s\n", options.input.c_str());
+      return false;
+    }
+    in = &file;
+  }
+  size_t number = 0;
+  for (std::string line; std::getline(*in, line);) {
+    Message m;
+    m.line = ++number;
+    if (!options.jsonl) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      m.text = line;
+      messages->push_back(std::move(m));
+      continue;
+    }
+    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+    try {
+      json j = json::parse(line);
+      m.text = j.at("text").get<std::string>();
+      if (j.contains("aux_text")) {
+        m.aux_text = j["aux_text"].get<std::string>();
+        m.has_aux = true;
+      }
+      if (j.contains("user")) {
+        m.user = j["user"].get<std::string>();
+        m.has_user = true;
+      }
+      if (j.contains("age")) {
+        m.age = j["age"].get<std::string>();
+        if (SessionOf(m.age) == 0) m.error = "unknown age \"" + m.age + "\"";
+      }
+    } catch (const std::exception& e) {
+      m.error = e.what();
+    }
+    messages->push_back(std::move(m));
+  }
+  return true;
+}
+
+class Classifier {
+ public:
+  Classifier(const ClassifyOptions& options) : options_(options) {}
+
+  // Loads the plug-in, creates the filters, applies the settings and opens
+  // the sessions. Filters whose shared settings fail are reported and left
+  // out. False when the plug-in itself cannot be used.
+  bool SetUp(const std::string& plugin_path) {
+    std::string error;
+    if (!plugin_.Load(plugin_path, &error)) {
+      fprintf(stderr, "tervo classify: %s\n", error.c_str());
+      return false;
+    }
+    settings_.SetString("/im/general/ImSharedDataPath", options_.data_dir);
+    settings_.SetString("/im/general/GlobalTempPath", options_.temp_dir);
+    settings_.SetString("/im/general/SharedLibsPath", options_.lib_dir);
+    for (const std::string& age : options_.ages) {
+      settings_.SetString("/im/general/UserAge", age, SessionOf(age));
+      settings_.SetInt("/im/filter/Enabled", 1, SessionOf(age));
+    }
+    if (!options_.settings_file.empty() && !settings_.LoadFile(options_.settings_file, &error)) {
+      fprintf(stderr, "tervo classify: %s\n", error.c_str());
+      return false;
+    }
+    for (const char* name : kFilterNames) {
+      CAFilter* filter = plugin_.CreateFilter(name, &settings_);
+      if (filter == nullptr) {
+        fprintf(stderr, "tervo classify: %s: cannot create the module\n", name);
+        continue;
+      }
+      int32_t status = filter->ApplySharedSettings();
+      if (status != 0) {
+        fprintf(stderr, "tervo classify: %s: not used: %s (%d)\n", name, as_last_err_message(),
+                status);
+        continue;
+      }
+      for (uint64_t session = 1; session <= 3; ++session) {
+        status = tervo_host::OpenSession(filter, session);
+        if (status != 0) {
+          fprintf(stderr, "tervo classify: %s: session %s: %s (%d)\n", name,
+                  kAges[session - 1], as_last_err_message(), status);
+        }
+      }
+      filters_.push_back(filter);
+    }
+    if (filters_.empty()) fprintf(stderr, "tervo classify: no filter could be used\n");
+    return true;
+  }
+
+  // Classifies one message under each of its ages.
+  Result Classify(const Message& m) {
+    Result result;
+    if (!m.error.empty()) {
+      json out = {{"line", m.line}, {"error", m.error}};
+      result.lines.push_back(out.dump());
+      return result;
+    }
+    std::vector<std::string> ages;
+    if (m.age.empty()) {
+      ages = options_.ages;
+    } else {
+      ages.push_back(m.age);
+    }
+    for (const std::string& age : ages) {
+      tervo_host::Item item(m.text.c_str(), m.has_aux ? m.aux_text.c_str() : nullptr,
+                            m.has_user ? m.user.c_str() : nullptr);
+      json status = json::object();
+      json errors = json::object();
+      json flagged = json::array();
+      for (CAFilter* filter : filters_) {
+        const char* name = filter->DisplayName();
+        int32_t code = filter->ProcessEntity(SessionOf(age), item.get(), 0);
+        status[name] = code;
+        if (code != 0) errors[name] = as_last_err_message();
+        if (code == 0 && Flagged(name, item)) {
+          flagged.push_back(name);
+          ++result.flagged[name];
+        }
+      }
+      json out = {{"line", m.line}, {"age", age}, {"keys", Keys(item)}, {"status", status},
+                  {"flagged", flagged}};
+      if (!errors.empty()) out["errors"] = errors;
+      result.lines.push_back(out.dump());
+    }
+    return result;
+  }
+
+  const std::vector<CAFilter*>& filters() const { return filters_; }
+
+ private:
+  // Every key a filter wrote into the item's input/output box.
+  static json Keys(tervo_host::Item& item) {
+    json keys = json::object();
+    if (item.io() == nullptr) return keys;
+    for (auto& entry : *item.io()) {
+      const uint32_t key = entry.key;
+      if (key == ascommon::IM_USER_INFO_KEY) continue;  // the host's own input
+      switch (entry.value->type) {
+        case ascommon::CBlackBox::kBool:
+          keys[std::to_string(key)] = item.Flag(key) ? 1 : 0;
+          break;
+        case ascommon::CBlackBox::kInt32:
+          keys[std::to_string(key)] = item.Number(key, 0);
+          break;
+        case ascommon::CBlackBox::kText:
+          keys[std::to_string(key)] = item.Text(key);
+          break;
+        default:
+          break;
+      }
+    }
+    return keys;
+  }
+
+  const ClassifyOptions& options_;
+  tervo_host::Plugin plugin_;
+  tervo_host::Settings settings_;
+  std::vector<CAFilter*> filters_;
+};
+
+int RunClassify(ClassifyOptions options, const Context& context) {
+  if (options.ages.empty()) options.ages.push_back("child");
+  for (const std::string& age : options.ages) {
+    if (SessionOf(age) == 0) {
+      fprintf(stderr, "tervo classify: unknown age \"%s\" (child, teen or adult)\n", age.c_str());
+      return 2;
+    }
+  }
+  if (options.threads < 1) options.threads = 1;
+
+  std::vector<Message> messages;
+  if (!ReadMessages(options, &messages)) return 1;
+  Classifier classifier(options);
+  if (!classifier.SetUp(context.plugin_path)) return 1;
+
+  const auto start = std::chrono::steady_clock::now();
+  // Workers take messages in turn; results are printed in input order.
+  std::vector<Result> results(messages.size());
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i = next++; i < messages.size(); i = next++) {
+      results[i] = classifier.Classify(messages[i]);
+    }
+  };
+  std::vector<std::thread> workers;
+  for (int t = 1; t < options.threads; ++t) workers.emplace_back(work);
+  work();
+  for (std::thread& worker : workers) worker.join();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+  std::map<std::string, int> flagged;
+  size_t classified = 0;
+  for (const Result& result : results) {
+    for (const std::string& line : result.lines) {
+      fwrite(line.data(), 1, line.size(), stdout);
+      fputc('\n', stdout);
+      ++classified;
+    }
+    for (const auto& [name, count] : result.flagged) flagged[name] += count;
+  }
+  fflush(stdout);
+  fprintf(stderr, "tervo classify: %zu messages, %zu classifications", messages.size(),
+          classified);
+  for (CAFilter* filter : classifier.filters()) {
+    fprintf(stderr, ", %s flagged %d", filter->DisplayName(), flagged[filter->DisplayName()]);
+  }
+  fprintf(stderr, "; %.0f messages/s on %d thread%s\n",
+          seconds > 0 ? messages.size() / seconds : 0.0, options.threads,
+          options.threads == 1 ? "" : "s");
+  return 0;
+}
+
+}  // namespace
+
+void AddClassifyCommand(CLI::App& app, Context& context) {
+  auto options = std::make_shared<ClassifyOptions>();
+  const std::string exe = ExeFolder();
+  const char* tmp = getenv("TMPDIR");
+  options->data_dir = exe + "/../sample-data";
+  options->temp_dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  options->lib_dir = exe;
+
+  CLI::App* cmd = app.add_subcommand(
+      "classify", "Classify messages: one JSON line per message and age with the verdicts");
+  cmd->add_option("input", options->input, "Messages, one per line ('-' or none: stdin)");
+  cmd->add_flag("--jsonl", options->jsonl,
+                "Input lines are JSON objects: text, optional aux_text, user, age");
+  cmd->add_option("--age", options->ages, "child, teen or adult; repeat for several (default: "
+                  "child)");
+  cmd->add_option("--threads", options->threads, "Worker threads (default 1)");
+  cmd->add_option("--data-dir", options->data_dir,
+                  "Folder of the data files (default: the sample data built with tervo)");
+  cmd->add_option("--temp-dir", options->temp_dir, "Folder for temporary files");
+  cmd->add_option("--lib-dir", options->lib_dir, "Folder of the run-time libraries");
+  cmd->add_option("--settings", options->settings_file,
+                  "A key=value settings file applied after the options");
+  cmd->callback([options, &context] { context.status = RunClassify(*options, context); });
+}
+
+}  // namespace tervo_cli

@@ -1,0 +1,122 @@
+#include "host/cli/words_source.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <sstream>
+
+#include "src/engines/wordsheur/imwords_format.h"
+#include "src/engines/wordsheur/wordsheur.h"
+
+namespace tervo_cli {
+
+namespace {
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::istringstream in(line);
+  for (std::string field; in >> field;) {
+    if (field[0] == '#') break;
+    fields.push_back(field);
+  }
+  return fields;
+}
+
+bool ParseInt32(const std::string& text, int32_t* value) {
+  errno = 0;
+  char* end = nullptr;
+  long long v = strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || end == text.c_str() || *end != '\0' || v < INT32_MIN || v > INT32_MAX) {
+    return false;
+  }
+  *value = static_cast<int32_t>(v);
+  return true;
+}
+
+// Why `word` could never match a token, or null when it can.
+const char* WordProblem(const std::string& word) {
+  if (word.size() < 3) return "words shorter than three bytes never match";
+  for (unsigned char c : word) {
+    if (c >= 'A' && c <= 'Z') return "words are matched in lower case";
+    if (c == 0 || strchr(nsWordsHeur::kWordDelimiters, c) != nullptr) {
+      return "a word with a delimiter character never matches";
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool ParseWordsSource(const std::string& text, const std::string& file_name,
+                      std::vector<WordsCategory>* categories, std::string* error) {
+  std::istringstream in(text);
+  int number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    const std::vector<std::string> f = Fields(line);
+    if (f.empty()) continue;
+    auto fail = [&](const std::string& problem) {
+      *error = file_name + ":" + std::to_string(number) + ": " + problem;
+      return false;
+    };
+    if (f[0] == "category") {
+      WordsCategory c;
+      if (f.size() != 6) return fail("expected: category NAME CHILD TEEN ADULT SPARE");
+      c.name = f[1];
+      if (!ParseInt32(f[2], &c.child) || !ParseInt32(f[3], &c.teen) ||
+          !ParseInt32(f[4], &c.adult) || !ParseInt32(f[5], &c.spare)) {
+        return fail("thresholds and spare value must be 32-bit integers");
+      }
+      categories->push_back(std::move(c));
+      continue;
+    }
+    if (categories->empty()) return fail("a word before the first category line");
+    if (f.size() != 2) return fail("expected: WORD WEIGHT");
+    if (const char* problem = WordProblem(f[0])) return fail(problem);
+    int32_t weight = 0;
+    if (!ParseInt32(f[1], &weight)) return fail("the weight must be a 32-bit integer");
+    WordsCategory& c = categories->back();
+    for (const auto& [word, unused] : c.words) {
+      if (word == f[0]) return fail("\"" + word + "\" is already in category " + c.name);
+    }
+    c.words.emplace_back(f[0], weight);
+  }
+  return true;
+}
+
+void WriteWordsPayload(ascommon::IStreamer* out, const std::vector<WordsCategory>& categories) {
+  nsWordsHeur::WordsFileWriter writer(out);
+  writer.WriteCategoryCount(static_cast<uint32_t>(categories.size()));
+  for (const WordsCategory& c : categories) {
+    writer.WriteCategoryHeader(ascommon::sstring(c.name.c_str()), c.child, c.teen, c.adult,
+                               c.spare, static_cast<int32_t>(c.words.size()));
+    for (const auto& [word, weight] : c.words) {
+      writer.WriteWord(ascommon::sstring(word.c_str()), weight);
+    }
+  }
+}
+
+std::string ReadWordsPayloadAsSource(ascommon::IStreamer* in) {
+  nsWordsHeur::WordsFileReader reader(in);
+  std::string out;
+  const uint32_t count = reader.ReadCategoryCount();
+  for (uint32_t i = 0; i < count; ++i) {
+    ascommon::sstring name;
+    int32_t child = 0, teen = 0, adult = 0, spare = 0, words = 0;
+    reader.ReadCategoryHeader(&name, &child, &teen, &adult, &spare, &words);
+    if (i > 0) out += "\n";
+    out += "category " + std::string(name.c_str()) + " " + std::to_string(child) + " " +
+           std::to_string(teen) + " " + std::to_string(adult) + " " + std::to_string(spare) +
+           "\n";
+    for (int32_t w = 0; w < words; ++w) {
+      ascommon::sstring word;
+      int32_t weight = 0;
+      reader.ReadWord(&word, &weight);
+      out += std::string(word.c_str()) + " " + std::to_string(weight) + "\n";
+    }
+  }
+  return out;
+}
+
+}  // namespace tervo_cli
