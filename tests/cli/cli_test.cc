@@ -247,3 +247,33 @@ TEST_F(ClassifyTest, ThreadsKeepInputOrderAndVerdicts) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TervoCommand, ExampleChatGivesTheSameVerdictsOnOneAndTwoThreads) {
+  TempDir dir;
+  const std::string chat = std::string(TERVO_SOURCE_DIR) + "/data/sample/chat.txt";
+  auto classify = [&](const char* threads) {
+    // The default data folder: the sample data built next to the program.
+    CommandResult run = Tervo("classify '" + chat + "' --age child --age teen --age adult " +
+                                  "--temp-dir . --threads " + threads,
+                              dir.path(), true);
+    EXPECT_EQ(0, run.status);
+    return tervo_test::SplitLines(run.out);
+  };
+  std::vector<std::string> one = classify("1");
+  std::vector<std::string> two = classify("2");
+  ASSERT_EQ(60u, one.size());
+  EXPECT_EQ(one, two);
+  // The sample lists flag something for a child, and fewer messages for an adult.
+  int child = 0, adult = 0;
+  for (const std::string& line : one) {
+    const bool flagged = line.find("\"flagged\":[\"Im Words Filter\"]") != std::string::npos;
+    child += flagged && line.find("\"age\":\"child\"") != std::string::npos;
+    adult += flagged && line.find("\"age\":\"adult\"") != std::string::npos;
+  }
+  EXPECT_GT(child, 0);
+  EXPECT_LT(adult, child);
+}
+
+}  // namespace
