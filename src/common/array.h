@@ -319,6 +319,24 @@ class CMap : public CBlackBoxObject {
     entries_ = 0;
   }
 
+  // Frees every entry but keeps both chain arrays, emptied, with their bucket
+  // count; the map takes inserts again at once.
+  void RemoveAll() {
+    if (heads_ != nullptr) {
+      for (uint32_t b = 0; b < buckets_; ++b) {
+        Node* n = heads_[b];
+        while (n != nullptr) {
+          Node* next = n->next;
+          DestroyNode(n);
+          n = next;
+        }
+      }
+      memset(heads_, 0, buckets_ * sizeof(Node*));
+      memset(tails_, 0, buckets_ * sizeof(Node*));
+    }
+    entries_ = 0;
+  }
+
   uint32_t GetCount() const { return entries_; }
   uint32_t GetBucketCount() const { return buckets_; }
 
