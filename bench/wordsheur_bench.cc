@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "common/binstreamer.h"
 #include "host/plugin_host.h"
 #include "host/settings.h"
@@ -30,28 +31,7 @@ constexpr int kWordsPerCategory = 134;  // 402 words in all
 constexpr int kMessages = 1024;
 constexpr size_t kMessageBytes = 90;
 
-// A folder for the files of this run, removed at exit.
-class BenchDir {
- public:
-  BenchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tervo-bench-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) != nullptr ? pattern : std::string(".");
-  }
-  ~BenchDir() {
-    std::error_code ignored;
-    if (path_ != ".") std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const char* name) const { return path_ + "/" + name; }
-  const char* path() const { return path_.c_str(); }
-
- private:
-  std::string path_;
-};
-
-BenchDir& Dir() {
-  static BenchDir dir;
-  return dir;
-}
+using tervo_bench::Dir;
 
 // A fixed linear congruential sequence, so every run sees the same data.
 class Lcg {
@@ -208,34 +188,12 @@ void BM_LoadWordsFile(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadWordsFile);
 
-// The plug-in with a words filter on the benchmark's words file and one adult
-// session (id 1).
-struct LoadedPlugin {
-  LoadedPlugin() {
-    setenv("AS_TRACER_PATH", Dir().path(), 1);
-    setenv("TERVO_TRACE_LEVEL", "-1", 1);
-    const std::string folder =
-        std::filesystem::canonical("/proc/self/exe").parent_path().string();
-    std::string error;
-    if (!plugin.Load(folder + "/tervo.mdl", &error)) return;
-    settings.SetString("/im/general/ImSharedDataPath", Dir().path());
-    settings.SetString("/im/general/GlobalTempPath", Dir().path());
-    settings.SetString("/im/general/UserAge", "adult", 1);
-    settings.SetInt("/im/filter/Enabled", 1, 1);
+// The plug-in with a words filter on the benchmark's words file.
+tervo_bench::PluginWithFilter& Plugin() {
+  static tervo_bench::PluginWithFilter loaded = [] {
     WordsFile();
-    filter = plugin.CreateFilter("Im Words Filter", &settings);
-    if (filter == nullptr || filter->ApplySharedSettings() != 0 ||
-        tervo_host::OpenSession(filter, 1) != 0) {
-      filter = nullptr;
-    }
-  }
-  tervo_host::Plugin plugin;
-  tervo_host::Settings settings;
-  CAFilter* filter = nullptr;
-};
-
-LoadedPlugin& Plugin() {
-  static LoadedPlugin loaded;
+    return tervo_bench::PluginWithFilter("Im Words Filter");
+  }();
   return loaded;
 }
 

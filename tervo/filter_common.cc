@@ -23,6 +23,14 @@ bool ReadEnabled(CAModule* module, uint64_t session, int32_t fallback) {
   return module->settings->GetIntSetting(kEnabledKey, fallback, session) == 1;
 }
 
+bool AppendSeparator(ascommon::sstring* out, const char* folder, bool slash_counts) {
+  if (out->assign(folder) != 0) return false;
+  const uint64_t n = out->length();
+  const char last = n > 0 ? out->c_str()[n - 1] : '\0';
+  if (last == '\\' || (slash_counts && last == '/')) return true;
+  return out->append("\\", 1) == 0;
+}
+
 ImSessionData AgeFromSetting(const char* value) {
   if (value == nullptr || strstr(value, "adult") != nullptr) return {0.0f, kAgeAdult};
   if (strstr(value, "child") != nullptr) return {1.0f, kAgeChild};

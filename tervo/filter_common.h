@@ -39,6 +39,12 @@ const char* ReadStringSetting(CAModule* module, const char16_t* key, uint64_t se
 // the provider as its second argument.
 bool ReadEnabled(CAModule* module, uint64_t session, int32_t fallback);
 
+// Stores `folder` in `*out` ending in a path separator: a backslash is
+// appended unless the folder already ends in one (or, with `slash_counts`, in
+// a slash). `folder` may be `out`'s own text. False when the string cannot be
+// built.
+bool AppendSeparator(ascommon::sstring* out, const char* folder, bool slash_counts);
+
 // The words and Markovian filters' age rule: a missing value or one that
 // contains "adult" gives (0.0, adult); else "child" (1.0, child); else "teen"
 // (0.8, teen); else (0.0, adult).

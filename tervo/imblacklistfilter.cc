@@ -1,8 +1,14 @@
 #include "tervo/imblacklistfilter.h"
 
+#include <stdio.h>
+#include <string.h>
+
 #include "common/asalloc.h"
+#include "common/asfile.h"
+#include "src/engines/urldb2/urldb2.h"
 #include "src/common/shared_locker.h"
 #include "tervo/filter_common.h"
+#include "tervo/tervo_names.h"
 
 namespace nsImModules {
 
@@ -43,19 +49,64 @@ void* CImBlacklistFilter::CreateSharedData() {
 }
 
 void CImBlacklistFilter::DestroySharedData(void* data) {
-  // The engine arrives with the digest tables; until then it is always null.
-  ascommon::Delete(static_cast<BlacklistSharedData*>(data));
+  auto* shared = static_cast<BlacklistSharedData*>(data);
+  if (shared != nullptr) ascommon::Delete(shared->engine);
+  ascommon::Delete(shared);
 }
 
 int32_t CImBlacklistFilter::ApplySharedSettings() {
   AS_LOG(0, 108, "ApplySharedSettings start");
   return RunSettingsFrame([&] {
     auto_locker lock(&locker, auto_locker::kWrite, true);
-    if (sharedData == nullptr) {
+    auto* data = static_cast<BlacklistSharedData*>(sharedData);
+    if (data == nullptr) {
       return as_set_err(-103, "[Parental BW List Advanced] invalid pointer to shared data struct");
     }
-    return as_set_err(
-        -201, "[Parental BW List Advanced] loading imblacklist.dat is not available in this build");
+    const char* temp = ReadStringSetting(this, kGlobalTempPathKey, 0);
+    if (temp == nullptr) {
+      AS_LOG(0, 120, "Module %s failed to apply shared settings with message: invalid "
+             "EmlGlobalTempPath", DisplayName());
+      temp = ".";
+    }
+    const char* setting = ReadStringSetting(this, kSharedDataPathKey, 0);
+    ascommon::sstring folder(setting != nullptr ? setting : ".");
+    ascommon::sstring path;
+    // Only a backslash counts as the folder's end here; a slash gets one more.
+    if (!AppendSeparator(&data->tempFolder, temp, true) ||
+        !AppendSeparator(&folder, folder.c_str(), false) || path.assign(folder) != 0 ||
+        path.append(g_strBlacklistDataFile) != 0) {
+      AS_RAISE(ASMemException, __LINE__, "[Parental BW List Advanced] no memory");
+    }
+    AS_LOG(0, 141, "FilePath %s", folder.c_str());
+    if (!ascommon::FileExists(path.c_str())) {
+      AS_LOG(0, 149, "file does not exist %s", path.c_str());
+      if (FILE* created = ascommon::OpenFile(path.c_str(), "w")) fclose(created);
+    }
+    const uint32_t size = ascommon::FileSize(path.c_str());
+    AS_LOG(0, 156, "file size of %s is %d (original is %d)", path.c_str(), static_cast<int>(size),
+           static_cast<int>(data->sizeStamp));
+    if (size == data->sizeStamp) return 0;
+    data->sizeStamp = size;
+    if (data->engine != nullptr) {
+      AS_LOG(0, 168, "engine not null, cleanDatabase");
+      data->engine->Clear();
+    } else {
+      AS_LOG(0, 163, "engine null, create new");
+      data->engine = ascommon::NewNoThrow<CUrlDb2Engine>();
+    }
+    if (data->engine == nullptr) {
+      AS_LOG(0, 173, "[IM BW List Advanced] Memory allocation problems with the Im Black list "
+             "blacklist.");
+      return 0;
+    }
+    AS_LOG(0, 177, "[IM BW List Advanced] will load the Im Black list blacklist.");
+    if (data->engine->Load(path.c_str(), data->tempFolder) != 0) {
+      AS_LOG(0, 181, "[IM BW List Advanced] Problems loading the Im Black list URLs, no "
+             "blacklist?");
+      ascommon::Delete(data->engine);
+      data->engine = nullptr;
+    }
+    return 0;
   });
 }
 
@@ -85,9 +136,11 @@ int32_t CImBlacklistFilter::ProcessEntity(uint64_t session, ascommon::SItem* ite
       AS_RAISE(ASBadPtrException, 244, "invalid pointer to the user info");
     }
     // Without loaded tables (engine null) nothing is listed.
-    if (data->engine != nullptr) {
-      AS_RAISE(ASException, __LINE__,
-               "[Parental BW List Advanced] the digest tables are not available in this build");
+    if (data->engine != nullptr && data->engine->IsListedUrl(user->c_str(), strlen(user->c_str()))) {
+      if (item->io->SetBool(ascommon::IM_BLACKLIST_FLAG_KEY, true) != 0) {
+        AS_RAISE(ASMemException, __LINE__, "[Parental BW List Advanced] could not write the verdict");
+      }
+      AS_LOG(0, 251, "[Im BlackList] %s user", user->c_str());
     }
   });
 }

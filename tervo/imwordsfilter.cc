@@ -14,15 +14,6 @@ namespace {
 
 const char kPrefix[] = "[IM Words Filter]";
 
-// Stores `folder` with a trailing separator (a backslash unless it already
-// ends in one or in a slash). False when the string cannot be built.
-bool SetFolder(ascommon::sstring* out, const char* folder) {
-  if (out->assign(folder) != 0) return false;
-  const uint64_t n = out->length();
-  if (n > 0 && (folder[n - 1] == '\\' || folder[n - 1] == '/')) return true;
-  return out->append("\\", 1) == 0;
-}
-
 }  // namespace
 
 using ascommon::auto_locker;
@@ -62,7 +53,7 @@ int32_t CImWordsFilter::ApplySharedSettings() {
       temp = ".";
     }
     ascommon::sstring path;
-    if (!SetFolder(&data->tempFolder, temp) || path.assign(folder) != 0 ||
+    if (!AppendSeparator(&data->tempFolder, temp, true) || path.assign(folder) != 0 ||
         path.append("\\", 1) != 0 || path.append(g_strWordsDataFile) != 0) {
       return as_set_err(-104, "[IM Words Filter] no memory");
     }

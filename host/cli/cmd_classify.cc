@@ -35,11 +35,15 @@ struct ClassifyOptions {
   std::string temp_dir;
   std::string lib_dir;
   std::string settings_file;
+  std::string user;  // the other party of plain-text messages
 };
 
 // The filters, in the order their results are reported.
 const char* const kFilterNames[] = {"Im Words Filter", "Im Blacklist Filter",
                                     "Im Signature Filter", "Im Markovian Filter"};
+
+// The blacklist filter's code.
+constexpr uint8_t kBlacklistFilterCode = 200;
 
 // Each age has its own session.
 const char* const kAges[] = {"child", "teen", "adult"};
@@ -98,6 +102,8 @@ bool ReadMessages(const ClassifyOptions& options, std::vector<Message>* messages
     if (!options.jsonl) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       m.text = line;
+      m.user = options.user;
+      m.has_user = !options.user.empty();
       messages->push_back(std::move(m));
       continue;
     }
@@ -196,6 +202,9 @@ class Classifier {
       json flagged = json::array();
       for (CAFilter* filter : filters_) {
         const char* name = filter->DisplayName();
+        // The blacklist filter looks at the other party only: without one it
+        // has nothing to check.
+        if (!m.has_user && filter->GetFilterCode() == kBlacklistFilterCode) continue;
         int32_t code = filter->ProcessEntity(SessionOf(age), item.get(), 0);
         status[name] = code;
         if (code != 0) errors[name] = as_last_err_message();
@@ -215,14 +224,15 @@ class Classifier {
   const std::vector<CAFilter*>& filters() const { return filters_; }
 
  private:
-  // Every key a filter wrote into the item's input/output box.
+  // Every key a filter wrote into the item's input/output box, by number.
   static json Keys(tervo_host::Item& item) {
     json keys = json::object();
     if (item.io() == nullptr) return keys;
-    for (auto& entry : *item.io()) {
-      const uint32_t key = entry.key;
+    std::map<uint32_t, uint32_t> types;
+    for (auto& entry : *item.io()) types[entry.key] = entry.value->type;
+    for (const auto& [key, type] : types) {
       if (key == ascommon::IM_USER_INFO_KEY) continue;  // the host's own input
-      switch (entry.value->type) {
+      switch (type) {
         case ascommon::CBlackBox::kBool:
           keys[std::to_string(key)] = item.Flag(key) ? 1 : 0;
           break;
@@ -315,6 +325,8 @@ void AddClassifyCommand(CLI::App& app, Context& context) {
                 "Input lines are JSON objects: text, optional aux_text, user, age");
   cmd->add_option("--age", options->ages, "child, teen or adult; repeat for several (default: "
                   "child)");
+  cmd->add_option("--user", options->user,
+                  "The other party of every plain-text message (JSON lines give their own)");
   cmd->add_option("--threads", options->threads, "Worker threads (default 1)");
   cmd->add_option("--data-dir", options->data_dir,
                   "Folder of the data files (default: the sample data built with tervo)");

@@ -9,7 +9,9 @@
 
 #include "common/binstreamer.h"
 #include "host/cli/commands.h"
+#include "host/cli/blacklist_source.h"
 #include "host/cli/words_source.h"
+#include "src/engines/urldb2/urldb2_format.h"
 #include "src/engines/wordsheur/imwords_format.h"
 
 namespace tervo_cli {
@@ -21,51 +23,79 @@ struct CompileOptions {
   std::string output;
 };
 
-bool ReadText(const std::string& path, std::string* text) {
+// Reads the whole source file; says so on stderr when it cannot.
+bool ReadSource(const std::string& path, std::string* text) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  if (!in) {
+    fprintf(stderr, "tervo compile: cannot read %s\n", path.c_str());
+    return false;
+  }
   std::ostringstream all;
   all << in.rdbuf();
   *text = all.str();
   return true;
 }
 
-int RunCompileWords(const CompileOptions& options) {
-  std::string text;
-  if (!ReadText(options.source, &text)) {
-    fprintf(stderr, "tervo compile: cannot read %s\n", options.source.c_str());
+// Writes a data file with `write` filling its payload, aside first and then
+// renamed into place, so a failure leaves no partial file.
+template <class F>
+int WriteDataFile(const std::string& output, uint32_t version, F&& write) {
+  const std::string partial = output + ".partial";
+  try {
+    ascommon::CBinaryStreamer out(partial.c_str(), ascommon::CBinaryStreamer::kModeWrite, ".",
+                                  version);
+    write(&out);
+    out.Close();
+  } catch (const std::exception& e) {
+    std::error_code ignored;
+    std::filesystem::remove(partial, ignored);
+    fprintf(stderr, "tervo compile: %s: %s\n", output.c_str(), e.what());
     return 1;
   }
+  std::error_code failed;
+  std::filesystem::rename(partial, output, failed);
+  if (failed) {
+    std::filesystem::remove(partial, failed);
+    fprintf(stderr, "tervo compile: cannot write %s\n", output.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int RunCompileWords(const CompileOptions& options) {
+  std::string text;
+  if (!ReadSource(options.source, &text)) return 1;
   std::vector<WordsCategory> categories;
   std::string error;
   if (!ParseWordsSource(text, options.source, &categories, &error)) {
     fprintf(stderr, "tervo compile: %s\n", error.c_str());
     return 1;
   }
-  // Written aside and renamed into place, so a failure leaves no partial file.
-  const std::string partial = options.output + ".partial";
-  try {
-    ascommon::CBinaryStreamer out(partial.c_str(), ascommon::CBinaryStreamer::kModeWrite, ".",
-                                  nsWordsHeur::kWordsFileVersion);
-    WriteWordsPayload(&out, categories);
-    out.Close();
-  } catch (const std::exception& e) {
-    std::error_code ignored;
-    std::filesystem::remove(partial, ignored);
-    fprintf(stderr, "tervo compile: %s: %s\n", options.output.c_str(), e.what());
-    return 1;
-  }
-  std::error_code failed;
-  std::filesystem::rename(partial, options.output, failed);
-  if (failed) {
-    std::filesystem::remove(partial, failed);
-    fprintf(stderr, "tervo compile: cannot write %s\n", options.output.c_str());
-    return 1;
-  }
+  int status = WriteDataFile(options.output, nsWordsHeur::kWordsFileVersion,
+                             [&](ascommon::IStreamer* out) { WriteWordsPayload(out, categories); });
+  if (status != 0) return status;
   size_t words = 0;
   for (const WordsCategory& c : categories) words += c.words.size();
   fprintf(stderr, "tervo compile: %s: %zu categories, %zu words\n", options.output.c_str(),
           categories.size(), words);
+  return 0;
+}
+
+int RunCompileBlacklist(const CompileOptions& options) {
+  std::string text;
+  if (!ReadSource(options.source, &text)) return 1;
+  BlacklistKeys keys;
+  std::string error;
+  if (!ParseBlacklistSource(text, options.source, &keys, &error)) {
+    fprintf(stderr, "tervo compile: %s\n", error.c_str());
+    return 1;
+  }
+  int status = WriteDataFile(options.output, nsUrlDb2::kUrlDbFileVersion,
+                             [&](ascommon::IStreamer* out) { WriteBlacklistPayload(out, keys); });
+  if (status != 0) return status;
+  fprintf(stderr, "tervo compile: %s: %zu urls, %zu subdomains, %zu domains (%zu repeats left out)\n",
+          options.output.c_str(), keys.urls.size(), keys.subdomains.size(), keys.domains.size(),
+          keys.repeats);
   return 0;
 }
 
@@ -79,6 +109,11 @@ void AddCompileCommand(CLI::App& app, Context& context) {
   words->add_option("source", options->source, "The readable source")->required();
   words->add_option("-o,--output", options->output, "The data file to write")->required();
   words->callback([options, &context] { context.status = RunCompileWords(*options); });
+  CLI::App* blacklist = cmd->add_subcommand(
+      "blacklist", "Build imblacklist.dat (blocked correspondents, stored as digests)");
+  blacklist->add_option("source", options->source, "The readable source")->required();
+  blacklist->add_option("-o,--output", options->output, "The data file to write")->required();
+  blacklist->callback([options, &context] { context.status = RunCompileBlacklist(*options); });
 }
 
 }  // namespace tervo_cli

@@ -12,6 +12,7 @@
 
 #include "common/binstreamer.h"
 #include "host/cli/commands.h"
+#include "host/cli/blacklist_source.h"
 #include "host/cli/words_source.h"
 
 namespace tervo_cli {
@@ -29,6 +30,7 @@ std::string FormatOf(const DumpOptions& options) {
   if (!options.format.empty()) return options.format;
   const std::string name = std::filesystem::path(options.file).filename().string();
   if (name == "imwords.dat") return "words";
+  if (name == "imblacklist.dat") return "blacklist";
   return "raw";
 }
 
@@ -58,10 +60,10 @@ int RunDump(const DumpOptions& options) {
     // Decode everything before printing it, so a damaged payload prints
     // nothing of it.
     const std::string format = FormatOf(options);
-    if (format == "words") {
-      std::string source = ReadWordsPayloadAsSource(&reader);
-      fwrite(source.data(), 1, source.size(), stdout);
-    }
+    std::string text;
+    if (format == "words") text = ReadWordsPayloadAsSource(&reader);
+    if (format == "blacklist") text = ReadBlacklistPayloadAsText(&reader);
+    fwrite(text.data(), 1, text.size(), stdout);
     return 0;
   } catch (const std::exception& e) {
     fprintf(stderr, "tervo dump: %s: %s\n", options.file.c_str(), e.what());
@@ -78,9 +80,9 @@ void AddDumpCommand(CLI::App& app, Context& context) {
   CLI::App* cmd = app.add_subcommand("dump", "Print a data file's header and check its digest");
   cmd->add_option("file", options->file, "The data file")->required();
   cmd->add_option("--as", options->format,
-                  "Payload format: words, or raw for the header only (default: by file name, "
-                  "imwords.dat is words)")
-      ->check(CLI::IsMember({"words", "raw"}));
+                  "Payload format: words, blacklist, or raw for the header only (default: by "
+                  "file name: imwords.dat, imblacklist.dat)")
+      ->check(CLI::IsMember({"words", "blacklist", "raw"}));
   cmd->add_option("--work-dir", options->work_folder,
                   "Folder for the temporary unscrambled copy (default: $TMPDIR or /tmp)");
   cmd->callback([options, &context] { context.status = RunDump(*options); });

@@ -277,3 +277,43 @@ TEST(TervoCommand, ExampleChatGivesTheSameVerdictsOnOneAndTwoThreads) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TervoCommand, BlacklistCompilesDumpsAsKeysAndMarksListedUsers) {
+  TempDir dir;
+  WriteText(dir.File("list.txt"),
+            "# blocked\nstranger_danger88\nstranger_danger88\n[subdomains]\nspam.example.com\n"
+            "[domains]\nexample.net\n");
+  CommandResult compile = Tervo("compile blacklist list.txt -o imblacklist.dat", dir.path());
+  ASSERT_EQ(0, compile.status) << compile.out;
+  EXPECT_NE(std::string::npos,
+            compile.out.find("1 urls, 1 subdomains, 1 domains (1 repeats left out)"))
+      << compile.out;
+
+  CommandResult dump = Tervo("dump imblacklist.dat --work-dir .", dir.path());
+  ASSERT_EQ(0, dump.status) << dump.out;
+  EXPECT_NE(std::string::npos, dump.out.find("# urls: 1, subdomains: 1, domains: 1\n"));
+  EXPECT_NE(std::string::npos, dump.out.find("cannot be recovered"));
+  // MD5("example.net") begins 28 bf 0e ba 66 31 b5 56: the key read little-endian.
+  EXPECT_NE(std::string::npos, dump.out.find("[domains]\n56b53166ba0ebf28\n")) << dump.out;
+
+  WriteText(dir.File("chat.txt"), "hello\n");
+  for (const char* user : {"stranger_danger88", "Stranger_danger88"}) {
+    CommandResult run = Tervo(std::string("classify chat.txt --data-dir . --temp-dir . --user ") +
+                                  user,
+                              dir.path(), true);
+    ASSERT_EQ(0, run.status);
+    const bool listed = user[0] == 's';
+    EXPECT_EQ(listed, run.out.find("\"41011\":1") != std::string::npos) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("\"Im Blacklist Filter\":0")) << run.out;
+  }
+
+  WriteText(dir.File("bad.txt"), "ok\n[hosts]\nx\n");
+  CommandResult bad = Tervo("compile blacklist bad.txt -o bad.dat", dir.path());
+  EXPECT_EQ(1, bad.status);
+  EXPECT_NE(std::string::npos, bad.out.find("bad.txt:2: unknown section [hosts]")) << bad.out;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("bad.dat")));
+}
+
+}  // namespace
