@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "common/binstreamer.h"
 
 namespace {
@@ -17,28 +18,7 @@ using ascommon::CBinaryStreamer;
 constexpr uint32_t kValues = 100000;
 constexpr uint32_t kMegabyte = 1 << 20;
 
-// A folder for the files of this run, removed at exit.
-class BenchDir {
- public:
-  BenchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tervo-bench-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) != nullptr ? pattern : std::string(".");
-  }
-  ~BenchDir() {
-    std::error_code ignored;
-    if (path_ != ".") std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const char* name) const { return path_ + "/" + name; }
-  const char* path() const { return path_.c_str(); }
-
- private:
-  std::string path_;
-};
-
-BenchDir& Dir() {
-  static BenchDir dir;
-  return dir;
-}
+using tervo_bench::Dir;
 
 std::vector<uint8_t> Payload() {
   std::vector<uint8_t> bytes(kMegabyte - CBinaryStreamer::kHeaderSize);

@@ -302,16 +302,7 @@ class CMap : public CBlackBoxObject {
   // Frees every entry and both chain arrays; the map then refuses inserts
   // (-2) until ReHash gives it chains again.
   void Clear() {
-    if (heads_ != nullptr) {
-      for (uint32_t b = 0; b < buckets_; ++b) {
-        Node* n = heads_[b];
-        while (n != nullptr) {
-          Node* next = n->next;
-          DestroyNode(n);
-          n = next;
-        }
-      }
-    }
+    RemoveAll();
     as_delete_2_9(heads_);
     as_delete_2_9(tails_);
     heads_ = nullptr;
