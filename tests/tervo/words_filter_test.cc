@@ -181,3 +181,54 @@ TEST_F(WordsFilterTest, TemporaryFolderAlwaysEndsInASeparator) {
 
 }  // namespace
 }  // namespace tervo_test
+
+namespace tervo_test {
+namespace {
+
+// Scoring rules seen from the host: one child session (threshold 2) over one
+// category of short and repeated words.
+TEST_F(WordsFilterTest, TokensAreSplitLowerCasedAndCountedEachTime) {
+  WriteWordsFile(data_.File("imwords.dat"),
+                 {{"words", 2, 5, 12, {{"cdef", 3}, {"bad", 1}, {"Caps", 9}, {"ab", 9}}}});
+  ASSERT_EQ(0, filter_->ApplySharedSettings());
+  ASSERT_EQ(0, Open(filter_, 1, "child", 1));
+  struct Case {
+    const char* text;
+    int32_t verdict;
+  } cases[] = {
+      {"ab,cdef", 3},          // "ab" is too short to be a word; "cdef" counts
+      {"ab", -1},              // a text under three characters contributes nothing
+      {"bad Bad BAD", 3},      // lower-cased tokens match the stored "bad" each time
+      {"bad bad", -1},         // 2 is not above the threshold 2
+      {"caps Caps CAPS", -1},  // a stored word with capitals never matches
+      {"cdef\tbad\r\n", 4},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.verdict, Verdict(1, c.text)) << c.text;
+}
+
+TEST_F(WordsFilterTest, FileCutInsideTheThirdCategoryKeepsTheFirstTwo) {
+  WriteWordsFile(data_.File("imwords.dat"), {{"one", 0, 0, 0, {{"alpha", 1}}},
+                                             {"two", 0, 0, 0, {{"beta", 2}}},
+                                             {"three", 0, 0, 0, {{"gamma", 3}, {"delta", 4}}}});
+  // Cut the payload inside the last word by rewriting the file shorter: read
+  // it back through a streamer and write all but its last 6 payload bytes.
+  std::string payload;
+  {
+    ascommon::CBinaryStreamer in(data_.File("imwords.dat").c_str(),
+                                 ascommon::CBinaryStreamer::kModeRead, data_.path().c_str(), 0);
+    payload.resize(in.payload_size());
+    in.ReadBytes(payload.data(), payload.size());
+  }
+  {
+    ascommon::CBinaryStreamer out(data_.File("imwords.dat").c_str(),
+                                  ascommon::CBinaryStreamer::kModeWrite, ".", 1);
+    out.WriteBytes(payload.data(), payload.size() - 6);
+  }
+  EXPECT_EQ(-104, filter_->ApplySharedSettings());
+  EXPECT_EQ(2u, Shared()->engine.GetCategoryCount());
+  ASSERT_EQ(0, Open(filter_, 1, "child", 1));
+  EXPECT_EQ(2, Verdict(1, "alpha beta gamma"));
+}
+
+}  // namespace
+}  // namespace tervo_test
