@@ -352,7 +352,7 @@ int32_t CGenericMarkovianEngine::Classify(const std::vector<uint32_t>& seq,
         const NGramTable* table = tables[static_cast<size_t>(k)];
         if (table == nullptr) continue;
         for (int64_t p = 0; p <= n - k + 1; ++p) {
-          if (covered[p] != 0) continue;
+          if (covered[p] != 0 || p >= n || !table->MayStart(hashes[p])) continue;
           int32_t value = 0;
           if (!table->Find(hashes + p, static_cast<size_t>(n - p), &value)) continue;
           if (params.skipNonPositive != 0 && value < 1) continue;

@@ -87,6 +87,14 @@ class NGramTable {
   // order is below 1, or nothing matches.
   bool Find(const uint32_t* seq, size_t remaining, int32_t* value) const;
 
+  // False when no entry can start with `key` (one bit test of the index's
+  // filter); true otherwise, and always while the index is not built.
+  bool MayStart(uint32_t key) const {
+    if (!indexed_) return true;
+    const uint32_t f = FilterIndex(key, filter_shift_);
+    return ((filter_[f / 64] >> (f % 64)) & 1) != 0;
+  }
+
   int32_t order;
   // First hash -> entry; entries sharing a first hash keep their load order.
   std::multimap<uint32_t, NGramEntry> entries;

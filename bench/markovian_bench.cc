@@ -1,0 +1,152 @@
+// The Markovian engine: classifying chat messages of about 90 bytes, and
+// texts of about 2 KB, through ClassifyText against a model of ten thousand
+// word sequences (one, two and three words) in five classes, every class
+// scored, factor 1.0. The messages are drawn from the model's vocabulary
+// mixed with other words, so windows both match and miss. The engine runs
+// with the dummy trace. items_per_second is messages per second.
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "common/binstreamer.h"
+#include "src/engines/markovian/markovian.h"
+#include "src/engines/markovian/markovian_format.h"
+
+namespace {
+
+using ascommon::CBinaryStreamer;
+using ascommon::sstring;
+using tervo_bench::Dir;
+
+constexpr int kClasses = 5;
+constexpr int kGramsPerClass = 2000;  // 10000 in all
+constexpr int kVocabulary = 3000;
+constexpr int kMessages = 1024;
+
+// A fixed linear congruential sequence, so every run sees the same data.
+class Lcg {
+ public:
+  explicit Lcg(uint32_t seed) : state_(seed) {}
+  uint32_t Next(uint32_t bound) {
+    state_ = state_ * 1664525u + 1013904223u;
+    return (state_ >> 8) % bound;
+  }
+
+ private:
+  uint32_t state_;
+};
+
+std::string MakeWord(Lcg* rng) {
+  std::string word;
+  const uint32_t length = 3 + rng->Next(6);
+  for (uint32_t i = 0; i < length; ++i) word += static_cast<char>('a' + rng->Next(26));
+  return word;
+}
+
+const std::vector<std::string>& Vocabulary() {
+  static const std::vector<std::string> words = [] {
+    Lcg rng(4242);
+    std::vector<std::string> out;
+    for (int i = 0; i < kVocabulary; ++i) out.push_back(MakeWord(&rng));
+    return out;
+  }();
+  return words;
+}
+
+// Writes the model once and answers its path.
+const std::string& ModelPath() {
+  static const std::string path = [] {
+    const std::string file = Dir().File("im_markovian.dat");
+    const auto& vocabulary = Vocabulary();
+    Lcg rng(777);
+    CBinaryStreamer out(file.c_str(), CBinaryStreamer::kModeWrite, Dir().path(),
+                        nsMarkovian::kMarkovianFileVersion);
+    nsMarkovian::MarkovianFileWriter writer(&out);
+    writer.WriteClassCount(kClasses);
+    for (int c = 0; c < kClasses; ++c) {
+      const std::string name = "class" + std::to_string(c);
+      writer.WriteClassHeader(sstring(name.c_str()), 40, 4);
+      writer.WriteTableOrder(0);
+      for (int order = 1; order <= 3; ++order) {
+        const int grams = order == 3 ? kGramsPerClass - 2 * (kGramsPerClass / 3)
+                                     : kGramsPerClass / 3;
+        writer.WriteTableOrder(order);
+        writer.WriteEntryCount(static_cast<uint32_t>(grams));
+        for (int g = 0; g < grams; ++g) {
+          writer.WriteEntryValue(1 + static_cast<int32_t>(rng.Next(9)));
+          for (int w = 0; w < order; ++w) {
+            const std::string& word = vocabulary[rng.Next(kVocabulary)];
+            writer.WriteWord(nsMarkovian::WordHash(word.data(), word.size()),
+                             sstring(word.c_str()));
+          }
+        }
+      }
+    }
+    out.Close();
+    return file;
+  }();
+  return path;
+}
+
+// Messages of about `bytes` bytes: half the words from the model's
+// vocabulary, the rest random, with some punctuation and capitals.
+std::vector<std::string> MakeMessages(size_t bytes, uint32_t seed) {
+  Lcg rng(seed);
+  const auto& vocabulary = Vocabulary();
+  std::vector<std::string> out;
+  for (int m = 0; m < kMessages; ++m) {
+    std::string text;
+    while (text.size() < bytes) {
+      std::string word = rng.Next(2) == 0 ? vocabulary[rng.Next(kVocabulary)] : MakeWord(&rng);
+      if (rng.Next(8) == 0) word[0] = static_cast<char>(word[0] - 'a' + 'A');
+      text += word;
+      text += rng.Next(6) == 0 ? ", " : " ";
+    }
+    out.push_back(text);
+  }
+  return out;
+}
+
+void ClassifyMessages(benchmark::State& state, size_t bytes) {
+  CIMMarkovianEngine engine;
+  if (engine.LoadModel(ModelPath().c_str()) != 0) {
+    state.SkipWithError("the model did not load");
+    return;
+  }
+  const std::vector<std::string> messages = MakeMessages(bytes, 99);
+  MarkovianResults results;
+  size_t i = 0;
+  uint64_t fired = 0;
+  for (auto _ : state) {
+    MarkovianParams params;
+    params.factor = 1.0f;
+    params.allClasses = 1;
+    const int32_t rc = engine.ClassifyText(messages[i].c_str(), &results, &params);
+    benchmark::DoNotOptimize(rc);
+    fired += results.scores.size();
+    i = (i + 1) % messages.size();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  state.counters["fired_per_msg"] =
+      benchmark::Counter(static_cast<double>(fired) / static_cast<double>(state.iterations()));
+}
+
+void BM_ClassifyText90(benchmark::State& state) { ClassifyMessages(state, 90); }
+BENCHMARK(BM_ClassifyText90);
+
+void BM_ClassifyText2K(benchmark::State& state) { ClassifyMessages(state, 2048); }
+BENCHMARK(BM_ClassifyText2K);
+
+// The model's load: ten thousand sequences, five classes.
+void BM_LoadModel(benchmark::State& state) {
+  const std::string& path = ModelPath();
+  for (auto _ : state) {
+    CIMMarkovianEngine engine;
+    benchmark::DoNotOptimize(engine.LoadModel(path.c_str()));
+  }
+}
+BENCHMARK(BM_LoadModel)->Unit(benchmark::kMillisecond);
+
+}  // namespace
