@@ -1,6 +1,9 @@
 #include "tervo/filter_common.h"
 
+#include <stdio.h>
 #include <string.h>
+
+#include "common/asfile.h"
 
 #include "common/blackbox.h"
 #include "src/common/shared_locker.h"
@@ -29,6 +32,26 @@ bool AppendSeparator(ascommon::sstring* out, const char* folder, bool slash_coun
   const char last = n > 0 ? out->c_str()[n - 1] : '\0';
   if (last == '\\' || (slash_counts && last == '/')) return true;
   return out->append("\\", 1) == 0;
+}
+
+int32_t LocateDataFile(CAModule* module, const char* prefix, const ascommon::sstring& file_name,
+                       ascommon::sstring* stored_path, uint32_t* size) {
+  const char* folder = ReadStringSetting(module, kSharedDataPathKey, 0);
+  if (folder == nullptr || *folder == '\0') folder = ".";
+  ascommon::sstring path;
+  if (path.assign(folder) != 0 || path.append("\\", 1) != 0 || path.append(file_name) != 0) {
+    return as_set_err(-104, "%s no memory", prefix);
+  }
+  if (!ascommon::FileExists(path.c_str())) {
+    if (FILE* created = ascommon::OpenFile(path.c_str(), "w")) fclose(created);
+    return as_set_err(-204, "%s No data file. Creating 0", prefix);
+  }
+  if (ascommon::FileSize(path.c_str()) == 0) {
+    return as_set_err(-201, "%s Problems loading the file", prefix);
+  }
+  if (stored_path->assign(path) != 0) return as_set_err(-104, "%s no memory", prefix);
+  *size = ascommon::FileSize(stored_path->c_str());
+  return 0;
 }
 
 ImSessionData AgeFromSetting(const char* value) {

@@ -1,9 +1,6 @@
 #include "tervo/imwordsfilter.h"
 
-#include <stdio.h>
-
 #include "common/asalloc.h"
-#include "common/asfile.h"
 #include "src/common/shared_locker.h"
 #include "tervo/filter_common.h"
 #include "tervo/tervo_names.h"
@@ -44,29 +41,18 @@ int32_t CImWordsFilter::ApplySharedSettings() {
     auto* data = static_cast<WordsSharedData*>(sharedData);
     if (data == nullptr) return as_set_err(-103, "[IM Words Filter] Invalid shared data retreived");
 
-    const char* folder = ReadStringSetting(this, kSharedDataPathKey, 0);
-    if (folder == nullptr || *folder == '\0') folder = ".";
     const char* temp = ReadStringSetting(this, kGlobalTempPathKey, 0);
     if (temp == nullptr) {
       AS_LOG(0, __LINE__, "Module %s failed to apply shared settings with message: invalid "
              "EmlGlobalTempPath", DisplayName());
       temp = ".";
     }
-    ascommon::sstring path;
-    if (!AppendSeparator(&data->tempFolder, temp, true) || path.assign(folder) != 0 ||
-        path.append("\\", 1) != 0 || path.append(g_strWordsDataFile) != 0) {
+    if (!AppendSeparator(&data->tempFolder, temp, true)) {
       return as_set_err(-104, "[IM Words Filter] no memory");
     }
-
-    if (!ascommon::FileExists(path.c_str())) {
-      if (FILE* created = ascommon::OpenFile(path.c_str(), "w")) fclose(created);
-      return as_set_err(-204, "[IM Words Filter] No data file. Creating 0");
-    }
-    if (ascommon::FileSize(path.c_str()) == 0) {
-      return as_set_err(-201, "[IM Words Filter] Problems loading the file");
-    }
-    if (data->dataPath.assign(path) != 0) return as_set_err(-104, "[IM Words Filter] no memory");
-    const uint32_t size = ascommon::FileSize(data->dataPath.c_str());
+    uint32_t size = 0;
+    const int32_t located = LocateDataFile(this, kPrefix, g_strWordsDataFile, &data->dataPath, &size);
+    if (located != 0) return located;
     // Only a change of size counts as a new file.
     if (data->loaded != 0 && size == data->sizeStamp) return 0;
 

@@ -10,7 +10,9 @@
 #include "common/binstreamer.h"
 #include "host/cli/commands.h"
 #include "host/cli/blacklist_source.h"
+#include "host/cli/markovian_source.h"
 #include "host/cli/words_source.h"
+#include "src/engines/markovian/markovian_format.h"
 #include "src/engines/urldb2/urldb2_format.h"
 #include "src/engines/wordsheur/imwords_format.h"
 
@@ -99,6 +101,26 @@ int RunCompileBlacklist(const CompileOptions& options) {
   return 0;
 }
 
+int RunCompileMarkovian(const CompileOptions& options) {
+  std::string text;
+  if (!ReadSource(options.source, &text)) return 1;
+  std::vector<MarkovianClass> classes;
+  std::string error;
+  if (!ParseMarkovianSource(text, options.source, &classes, &error)) {
+    fprintf(stderr, "tervo compile: %s\n", error.c_str());
+    return 1;
+  }
+  int status =
+      WriteDataFile(options.output, nsMarkovian::kMarkovianFileVersion,
+                    [&](ascommon::IStreamer* out) { WriteMarkovianPayload(out, classes); });
+  if (status != 0) return status;
+  size_t sequences = 0;
+  for (const MarkovianClass& c : classes) sequences += c.sequences.size();
+  fprintf(stderr, "tervo compile: %s: %zu classes, %zu sequences\n", options.output.c_str(),
+          classes.size(), sequences);
+  return 0;
+}
+
 }  // namespace
 
 void AddCompileCommand(CLI::App& app, Context& context) {
@@ -114,6 +136,11 @@ void AddCompileCommand(CLI::App& app, Context& context) {
   blacklist->add_option("source", options->source, "The readable source")->required();
   blacklist->add_option("-o,--output", options->output, "The data file to write")->required();
   blacklist->callback([options, &context] { context.status = RunCompileBlacklist(*options); });
+  CLI::App* markovian = cmd->add_subcommand(
+      "markovian", "Build im_markovian.dat (word sequences per class)");
+  markovian->add_option("source", options->source, "The readable source")->required();
+  markovian->add_option("-o,--output", options->output, "The data file to write")->required();
+  markovian->callback([options, &context] { context.status = RunCompileMarkovian(*options); });
 }
 
 }  // namespace tervo_cli

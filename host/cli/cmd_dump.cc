@@ -13,6 +13,7 @@
 #include "common/binstreamer.h"
 #include "host/cli/commands.h"
 #include "host/cli/blacklist_source.h"
+#include "host/cli/markovian_source.h"
 #include "host/cli/words_source.h"
 
 namespace tervo_cli {
@@ -31,6 +32,7 @@ std::string FormatOf(const DumpOptions& options) {
   const std::string name = std::filesystem::path(options.file).filename().string();
   if (name == "imwords.dat") return "words";
   if (name == "imblacklist.dat") return "blacklist";
+  if (name == "im_markovian.dat") return "markovian";
   return "raw";
 }
 
@@ -63,6 +65,7 @@ int RunDump(const DumpOptions& options) {
     std::string text;
     if (format == "words") text = ReadWordsPayloadAsSource(&reader);
     if (format == "blacklist") text = ReadBlacklistPayloadAsText(&reader);
+    if (format == "markovian") text = ReadMarkovianPayloadAsSource(&reader);
     fwrite(text.data(), 1, text.size(), stdout);
     return 0;
   } catch (const std::exception& e) {
@@ -80,9 +83,9 @@ void AddDumpCommand(CLI::App& app, Context& context) {
   CLI::App* cmd = app.add_subcommand("dump", "Print a data file's header and check its digest");
   cmd->add_option("file", options->file, "The data file")->required();
   cmd->add_option("--as", options->format,
-                  "Payload format: words, blacklist, or raw for the header only (default: by "
-                  "file name: imwords.dat, imblacklist.dat)")
-      ->check(CLI::IsMember({"words", "blacklist", "raw"}));
+                  "Payload format: words, blacklist, markovian, or raw for the header only "
+                  "(default: by file name: imwords.dat, imblacklist.dat, im_markovian.dat)")
+      ->check(CLI::IsMember({"words", "blacklist", "markovian", "raw"}));
   cmd->add_option("--work-dir", options->work_folder,
                   "Folder for the temporary unscrambled copy (default: $TMPDIR or /tmp)");
   cmd->callback([options, &context] { context.status = RunDump(*options); });

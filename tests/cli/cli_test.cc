@@ -317,3 +317,48 @@ TEST(TervoCommand, BlacklistCompilesDumpsAsKeysAndMarksListedUsers) {
 }
 
 }  // namespace
+
+namespace {
+
+const char kMarkovianSource[] =
+    "class grooming 10\n"
+    "4 secret\n"
+    "6 our secret\n"
+    "6 don tell\n"
+    "7 turn on your webcam\n"
+    "\n"
+    "class bullying 8\n"
+    "5 go and die\n";
+
+TEST(TervoCommand, CompiledMarkovianModelDumpsBackToItsSource) {
+  TempDir dir;
+  WriteText(dir.File("model.txt"), kMarkovianSource);
+  CommandResult compile = Tervo("compile markovian model.txt -o im_markovian.dat", dir.path());
+  ASSERT_EQ(0, compile.status) << compile.out;
+  EXPECT_NE(std::string::npos, compile.out.find("2 classes, 5 sequences")) << compile.out;
+  CommandResult dump = Tervo("dump im_markovian.dat --work-dir .", dir.path());
+  ASSERT_EQ(0, dump.status) << dump.out;
+  EXPECT_EQ(kMarkovianSource, Body(dump.out));
+
+  struct Case {
+    const char* source;
+    const char* message;
+  } cases[] = {
+      {"4 secret\n", "m.txt:1: a sequence before the first class line"},
+      {"class a\n", "m.txt:1: expected: class NAME THRESHOLD"},
+      {"class a 1\nx secret\n", "m.txt:2: the value must be"},
+      {"class a 1\n4\n", "m.txt:2: expected: VALUE WORD"},
+      {"class a 1\n4 Secret\n", "m.txt:2: words are matched in lower case"},
+      {"class a 1\n4 a secret\n", "m.txt:2: one-byte words"},
+      {"class a 1\n4 don't\n", "m.txt:2: a word with a separator"},
+  };
+  for (const Case& c : cases) {
+    WriteText(dir.File("m.txt"), c.source);
+    CommandResult run = Tervo("compile markovian m.txt -o m.dat", dir.path());
+    EXPECT_EQ(1, run.status) << c.source;
+    EXPECT_NE(std::string::npos, run.out.find(c.message)) << c.source << "\n" << run.out;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("m.dat"))) << c.source;
+  }
+}
+
+}  // namespace

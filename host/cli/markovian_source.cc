@@ -1,0 +1,142 @@
+#include "host/cli/markovian_source.h"
+
+#include <errno.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "src/engines/markovian/markovian.h"
+#include "src/engines/markovian/markovian_format.h"
+
+namespace tervo_cli {
+
+namespace {
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::istringstream in(line);
+  for (std::string field; in >> field;) {
+    if (field[0] == '#') break;
+    fields.push_back(field);
+  }
+  return fields;
+}
+
+bool ParseInt32(const std::string& text, int32_t* value) {
+  errno = 0;
+  char* end = nullptr;
+  long long v = strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || end == text.c_str() || *end != '\0' || v < INT32_MIN || v > INT32_MAX) {
+    return false;
+  }
+  *value = static_cast<int32_t>(v);
+  return true;
+}
+
+// Why `word` could never be matched, or null when it can.
+const char* WordProblem(const std::string& word) {
+  if (word.size() < 2) return "one-byte words are dropped from messages and never match";
+  for (unsigned char c : word) {
+    if (c >= 'A' && c <= 'Z') return "words are matched in lower case";
+    if (nsMarkovian::IsSeparator(c)) return "a word with a separator character never matches";
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool ParseMarkovianSource(const std::string& text, const std::string& file_name,
+                          std::vector<MarkovianClass>* classes, std::string* error) {
+  std::istringstream in(text);
+  int number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    const std::vector<std::string> f = Fields(line);
+    if (f.empty()) continue;
+    auto fail = [&](const std::string& problem) {
+      *error = file_name + ":" + std::to_string(number) + ": " + problem;
+      return false;
+    };
+    if (f[0] == "class") {
+      MarkovianClass c;
+      if (f.size() != 3) return fail("expected: class NAME THRESHOLD");
+      c.name = f[1];
+      if (!ParseInt32(f[2], &c.threshold)) return fail("the threshold must be a 32-bit integer");
+      classes->push_back(std::move(c));
+      continue;
+    }
+    if (classes->empty()) return fail("a sequence before the first class line");
+    if (f.size() < 2) return fail("expected: VALUE WORD [WORD ...]");
+    MarkovianSequence sequence;
+    if (!ParseInt32(f[0], &sequence.value)) return fail("the value must be a 32-bit integer");
+    for (size_t i = 1; i < f.size(); ++i) {
+      if (const char* problem = WordProblem(f[i])) return fail(problem);
+      sequence.words.push_back(f[i]);
+    }
+    classes->back().sequences.push_back(std::move(sequence));
+  }
+  return true;
+}
+
+void WriteMarkovianPayload(ascommon::IStreamer* out, const std::vector<MarkovianClass>& classes) {
+  nsMarkovian::MarkovianFileWriter writer(out);
+  writer.WriteClassCount(static_cast<uint32_t>(classes.size()));
+  for (const MarkovianClass& c : classes) {
+    size_t longest = 0;
+    for (const MarkovianSequence& s : c.sequences) longest = std::max(longest, s.words.size());
+    // Index 0 of the table list is never used; index k holds the k-word sequences.
+    writer.WriteClassHeader(ascommon::sstring(c.name.c_str()), c.threshold,
+                            static_cast<uint32_t>(longest + 1));
+    for (size_t k = 0; k <= longest; ++k) {
+      uint32_t count = 0;
+      for (const MarkovianSequence& s : c.sequences) count += s.words.size() == k ? 1 : 0;
+      if (k == 0 || count == 0) {
+        writer.WriteTableOrder(0);
+        continue;
+      }
+      writer.WriteTableOrder(static_cast<int32_t>(k));
+      writer.WriteEntryCount(count);
+      for (const MarkovianSequence& s : c.sequences) {
+        if (s.words.size() != k) continue;
+        writer.WriteEntryValue(s.value);
+        for (const std::string& word : s.words) {
+          writer.WriteWord(nsMarkovian::WordHash(word.data(), word.size()),
+                           ascommon::sstring(word.c_str()));
+        }
+      }
+    }
+  }
+}
+
+std::string ReadMarkovianPayloadAsSource(ascommon::IStreamer* in) {
+  nsMarkovian::MarkovianFileReader reader(in);
+  std::string out;
+  const uint32_t count = reader.ReadClassCount();
+  for (uint32_t i = 0; i < count; ++i) {
+    ascommon::sstring name;
+    int32_t threshold = 0;
+    uint32_t tables = 0;
+    reader.ReadClassHeader(&name, &threshold, &tables);
+    if (i > 0) out += "\n";
+    out += "class " + std::string(name.c_str()) + " " + std::to_string(threshold) + "\n";
+    for (uint32_t t = 0; t < tables; ++t) {
+      const int32_t order = reader.ReadTableOrder();
+      if (order <= 0) continue;
+      const uint32_t entries = reader.ReadEntryCount();
+      for (uint32_t e = 0; e < entries; ++e) {
+        out += std::to_string(reader.ReadEntryValue());
+        for (int32_t w = 0; w < order; ++w) {
+          uint32_t hash = 0;
+          ascommon::sstring word;
+          reader.ReadWord(&hash, &word);
+          out += " " + std::string(word.c_str());
+        }
+        out += "\n";
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace tervo_cli
