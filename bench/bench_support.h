@@ -37,11 +37,11 @@ inline BenchDir& Dir() {
 }
 
 // tervo.mdl from the program's folder with one filter of `type` reading its
-// data from Dir(), and session 1 (adult, enabled). The plug-in's log lines
+// data from Dir(), and session 1 of `age` (enabled). The plug-in's log lines
 // are all filtered out, as a host tuned for throughput runs it. `filter` is
 // null when anything failed.
 struct PluginWithFilter {
-  explicit PluginWithFilter(const char* type) {
+  explicit PluginWithFilter(const char* type, const char* age = "adult") {
     setenv("AS_TRACER_PATH", Dir().path(), 1);
     setenv("TERVO_TRACE_LEVEL", "-1", 1);
     const std::string folder = std::filesystem::canonical("/proc/self/exe").parent_path().string();
@@ -49,7 +49,7 @@ struct PluginWithFilter {
     if (!plugin.Load(folder + "/tervo.mdl", &error)) return;
     settings.SetString("/im/general/ImSharedDataPath", Dir().path());
     settings.SetString("/im/general/GlobalTempPath", Dir().path());
-    settings.SetString("/im/general/UserAge", "adult", 1);
+    settings.SetString("/im/general/UserAge", age, 1);
     settings.SetInt("/im/filter/Enabled", 1, 1);
     filter = plugin.CreateFilter(type, &settings);
     if (filter == nullptr || filter->ApplySharedSettings() != 0 ||

@@ -6,6 +6,7 @@
 // with the dummy trace. items_per_second is messages per second.
 #include <benchmark/benchmark.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -148,5 +149,36 @@ void BM_LoadModel(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_LoadModel)->Unit(benchmark::kMillisecond);
+
+// The Markovian filter's ProcessEntity in tervo.mdl over the same model, one
+// child session (factor 1.0, as ClassifyText above), items built once.
+void FilterMessages(benchmark::State& state, size_t bytes) {
+  static tervo_bench::PluginWithFilter loaded = [] {
+    ModelPath();
+    return tervo_bench::PluginWithFilter("Im Markovian Filter", "child");
+  }();
+  if (loaded.filter == nullptr) {
+    state.SkipWithError("the plug-in or its model did not load");
+    return;
+  }
+  std::vector<std::unique_ptr<tervo_host::Item>> items;
+  for (const std::string& text : MakeMessages(bytes, 99)) {
+    items.push_back(std::make_unique<tervo_host::Item>(text.c_str(), nullptr, nullptr));
+  }
+  size_t next = 0;
+  for (auto _ : state) {
+    if (loaded.filter->ProcessEntity(1, items[next++ % items.size()]->get(), 0) != 0) {
+      state.SkipWithError("ProcessEntity failed");
+      return;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_MarkovianFilter90(benchmark::State& state) { FilterMessages(state, 90); }
+BENCHMARK(BM_MarkovianFilter90);
+
+void BM_MarkovianFilter2K(benchmark::State& state) { FilterMessages(state, 2048); }
+BENCHMARK(BM_MarkovianFilter2K);
 
 }  // namespace
