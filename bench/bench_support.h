@@ -5,8 +5,12 @@
 
 #include <stdlib.h>
 
+#include <benchmark/benchmark.h>
+
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "host/plugin_host.h"
 #include "host/settings.h"
@@ -61,6 +65,52 @@ struct PluginWithFilter {
   tervo_host::Settings settings;
   CAFilter* filter = nullptr;
 };
+
+// A fixed linear congruential sequence, so every run sees the same data.
+class Lcg {
+ public:
+  explicit Lcg(uint32_t seed) : state_(seed) {}
+  uint32_t Next(uint32_t bound) {
+    state_ = state_ * 1664525u + 1013904223u;
+    return (state_ >> 8) % bound;
+  }
+
+ private:
+  uint32_t state_;
+};
+
+// A word of `min_length` to `min_length` + 5 random small letters.
+inline std::string MakeWord(Lcg* rng, uint32_t min_length) {
+  std::string word;
+  const uint32_t length = min_length + rng->Next(6);
+  for (uint32_t i = 0; i < length; ++i) word += static_cast<char>('a' + rng->Next(26));
+  return word;
+}
+
+// Times `filter`'s ProcessEntity over items holding `texts` (and, when
+// `users` is not empty, users[i] as the other party of item i), built once and
+// used in turn, in session 1.
+inline void RunProcessEntity(benchmark::State& state, CAFilter* filter,
+                             const std::vector<std::string>& texts,
+                             const std::vector<std::string>& users = {}) {
+  if (filter == nullptr) {
+    state.SkipWithError("the plug-in or its data did not load");
+    return;
+  }
+  std::vector<std::unique_ptr<tervo_host::Item>> items;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    const char* user = i < users.size() ? users[i].c_str() : nullptr;
+    items.push_back(std::make_unique<tervo_host::Item>(texts[i].c_str(), nullptr, user));
+  }
+  size_t next = static_cast<size_t>(state.thread_index()) * 97;
+  for (auto _ : state) {
+    if (filter->ProcessEntity(1, items[next++ % items.size()]->get(), 0) != 0) {
+      state.SkipWithError("ProcessEntity failed");
+      return;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
 
 }  // namespace tervo_bench
 

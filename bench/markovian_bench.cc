@@ -26,25 +26,9 @@ constexpr int kGramsPerClass = 2000;  // 10000 in all
 constexpr int kVocabulary = 3000;
 constexpr int kMessages = 1024;
 
-// A fixed linear congruential sequence, so every run sees the same data.
-class Lcg {
- public:
-  explicit Lcg(uint32_t seed) : state_(seed) {}
-  uint32_t Next(uint32_t bound) {
-    state_ = state_ * 1664525u + 1013904223u;
-    return (state_ >> 8) % bound;
-  }
+using tervo_bench::Lcg;
 
- private:
-  uint32_t state_;
-};
-
-std::string MakeWord(Lcg* rng) {
-  std::string word;
-  const uint32_t length = 3 + rng->Next(6);
-  for (uint32_t i = 0; i < length; ++i) word += static_cast<char>('a' + rng->Next(26));
-  return word;
-}
+std::string MakeWord(Lcg* rng) { return tervo_bench::MakeWord(rng, 3); }
 
 const std::vector<std::string>& Vocabulary() {
   static const std::vector<std::string> words = [] {
@@ -157,22 +141,7 @@ void FilterMessages(benchmark::State& state, size_t bytes) {
     ModelPath();
     return tervo_bench::PluginWithFilter("Im Markovian Filter", "child");
   }();
-  if (loaded.filter == nullptr) {
-    state.SkipWithError("the plug-in or its model did not load");
-    return;
-  }
-  std::vector<std::unique_ptr<tervo_host::Item>> items;
-  for (const std::string& text : MakeMessages(bytes, 99)) {
-    items.push_back(std::make_unique<tervo_host::Item>(text.c_str(), nullptr, nullptr));
-  }
-  size_t next = 0;
-  for (auto _ : state) {
-    if (loaded.filter->ProcessEntity(1, items[next++ % items.size()]->get(), 0) != 0) {
-      state.SkipWithError("ProcessEntity failed");
-      return;
-    }
-  }
-  state.SetItemsProcessed(state.iterations());
+  tervo_bench::RunProcessEntity(state, loaded.filter, MakeMessages(bytes, 99));
 }
 
 void BM_MarkovianFilter90(benchmark::State& state) { FilterMessages(state, 90); }

@@ -160,23 +160,10 @@ void BM_BlacklistFilterProcessEntity(benchmark::State& state) {
     MillionFile();
     return tervo_bench::PluginWithFilter("Im Blacklist Filter");
   }();
-  if (loaded.filter == nullptr) {
-    state.SkipWithError("the plug-in or its blacklist did not load");
-    return;
-  }
-  std::vector<std::unique_ptr<tervo_host::Item>> items;
-  for (uint32_t q = 0; q < 1024; ++q) {
-    const std::string user(Queries().data() + q * kTextBytes, kTextBytes);
-    items.push_back(std::make_unique<tervo_host::Item>("hello", nullptr, user.c_str()));
-  }
-  size_t next = 0;
-  for (auto _ : state) {
-    if (loaded.filter->ProcessEntity(1, items[next++ % items.size()]->get(), 0) != 0) {
-      state.SkipWithError("ProcessEntity failed");
-      return;
-    }
-  }
-  state.SetItemsProcessed(state.iterations());
+  std::vector<std::string> users;
+  for (uint32_t q = 0; q < 1024; ++q) users.emplace_back(Queries().data() + q * kTextBytes, kTextBytes);
+  tervo_bench::RunProcessEntity(state, loaded.filter, std::vector<std::string>(1024, "hello"),
+                                users);
 }
 BENCHMARK(BM_BlacklistFilterProcessEntity)->Unit(benchmark::kNanosecond);
 

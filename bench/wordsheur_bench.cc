@@ -33,25 +33,9 @@ constexpr size_t kMessageBytes = 90;
 
 using tervo_bench::Dir;
 
-// A fixed linear congruential sequence, so every run sees the same data.
-class Lcg {
- public:
-  explicit Lcg(uint32_t seed) : state_(seed) {}
-  uint32_t Next(uint32_t bound) {
-    state_ = state_ * 1664525u + 1013904223u;
-    return (state_ >> 8) % bound;
-  }
+using tervo_bench::Lcg;
 
- private:
-  uint32_t state_;
-};
-
-std::string MakeWord(Lcg* rng) {
-  std::string word;
-  const uint32_t length = 4 + rng->Next(6);
-  for (uint32_t i = 0; i < length; ++i) word += static_cast<char>('a' + rng->Next(26));
-  return word;
-}
+std::string MakeWord(Lcg* rng) { return tervo_bench::MakeWord(rng, 4); }
 
 std::vector<std::string>& ListedWords() {
   static std::vector<std::string> words = [] {
@@ -198,25 +182,7 @@ tervo_bench::PluginWithFilter& Plugin() {
 }
 
 void BM_WordsFilterProcessEntity(benchmark::State& state) {
-  CAFilter* filter = Plugin().filter;
-  if (filter == nullptr) {
-    state.SkipWithError("the plug-in or its words file did not load");
-    return;
-  }
-  // The host's items, built once per thread; each call rewrites the verdict.
-  std::vector<std::unique_ptr<tervo_host::Item>> items;
-  for (const std::string& text : Messages()) {
-    items.push_back(std::make_unique<tervo_host::Item>(text.c_str(), nullptr, nullptr));
-  }
-  size_t next = static_cast<size_t>(state.thread_index()) * 97;
-  for (auto _ : state) {
-    tervo_host::Item& item = *items[next++ % kMessages];
-    if (filter->ProcessEntity(1, item.get(), 0) != 0) {
-      state.SkipWithError("ProcessEntity failed");
-      return;
-    }
-  }
-  state.SetItemsProcessed(state.iterations());
+  tervo_bench::RunProcessEntity(state, Plugin().filter, Messages());
 }
 BENCHMARK(BM_WordsFilterProcessEntity);
 BENCHMARK(BM_WordsFilterProcessEntity)->Threads(2)->UseRealTime();

@@ -1,38 +1,14 @@
 #include "host/cli/markovian_source.h"
 
-#include <errno.h>
-#include <stdlib.h>
-
 #include <algorithm>
-#include <sstream>
 
+#include "host/cli/source_text.h"
 #include "src/engines/markovian/markovian.h"
 #include "src/engines/markovian/markovian_format.h"
 
 namespace tervo_cli {
 
 namespace {
-
-std::vector<std::string> Fields(const std::string& line) {
-  std::vector<std::string> fields;
-  std::istringstream in(line);
-  for (std::string field; in >> field;) {
-    if (field[0] == '#') break;
-    fields.push_back(field);
-  }
-  return fields;
-}
-
-bool ParseInt32(const std::string& text, int32_t* value) {
-  errno = 0;
-  char* end = nullptr;
-  long long v = strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || end == text.c_str() || *end != '\0' || v < INT32_MIN || v > INT32_MAX) {
-    return false;
-  }
-  *value = static_cast<int32_t>(v);
-  return true;
-}
 
 // Why `word` could never be matched, or null when it can.
 const char* WordProblem(const std::string& word) {
@@ -52,7 +28,7 @@ bool ParseMarkovianSource(const std::string& text, const std::string& file_name,
   int number = 0;
   for (std::string line; std::getline(in, line);) {
     ++number;
-    const std::vector<std::string> f = Fields(line);
+    const std::vector<std::string> f = SourceFields(line);
     if (f.empty()) continue;
     auto fail = [&](const std::string& problem) {
       *error = file_name + ":" + std::to_string(number) + ": " + problem;
