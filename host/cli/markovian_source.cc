@@ -24,23 +24,14 @@ const char* WordProblem(const std::string& word) {
 
 bool ParseMarkovianSource(const std::string& text, const std::string& file_name,
                           std::vector<MarkovianClass>* classes, std::string* error) {
-  std::istringstream in(text);
-  int number = 0;
-  for (std::string line; std::getline(in, line);) {
-    ++number;
-    const std::vector<std::string> f = SourceFields(line);
-    if (f.empty()) continue;
-    auto fail = [&](const std::string& problem) {
-      *error = file_name + ":" + std::to_string(number) + ": " + problem;
-      return false;
-    };
+  return ForEachSourceLine(text, file_name, error, [&](const auto& f, const auto& fail) {
     if (f[0] == "class") {
       MarkovianClass c;
       if (f.size() != 3) return fail("expected: class NAME THRESHOLD");
       c.name = f[1];
       if (!ParseInt32(f[2], &c.threshold)) return fail("the threshold must be a 32-bit integer");
       classes->push_back(std::move(c));
-      continue;
+      return true;
     }
     if (classes->empty()) return fail("a sequence before the first class line");
     if (f.size() < 2) return fail("expected: VALUE WORD [WORD ...]");
@@ -51,8 +42,8 @@ bool ParseMarkovianSource(const std::string& text, const std::string& file_name,
       sequence.words.push_back(f[i]);
     }
     classes->back().sequences.push_back(std::move(sequence));
-  }
-  return true;
+    return true;
+  });
 }
 
 void WriteMarkovianPayload(ascommon::IStreamer* out, const std::vector<MarkovianClass>& classes) {

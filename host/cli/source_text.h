@@ -35,6 +35,27 @@ inline bool ParseInt32(const std::string& text, int32_t* value) {
   return true;
 }
 
+// Calls `handle(fields, fail)` for each line of `text` that has fields, in
+// order; `fail(problem)` puts "FILE:LINE: problem" in `*error` and answers
+// false. Stops at the first line `handle` answers false for, answering false.
+template <class F>
+bool ForEachSourceLine(const std::string& text, const std::string& file_name,
+                       std::string* error, F&& handle) {
+  std::istringstream in(text);
+  int number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    const std::vector<std::string> fields = SourceFields(line);
+    if (fields.empty()) continue;
+    auto fail = [&](const std::string& problem) {
+      *error = file_name + ":" + std::to_string(number) + ": " + problem;
+      return false;
+    };
+    if (!handle(fields, fail)) return false;
+  }
+  return true;
+}
+
 }  // namespace tervo_cli
 
 #endif  // TERVO_HOST_CLI_SOURCE_TEXT_H_

@@ -26,16 +26,7 @@ const char* WordProblem(const std::string& word) {
 
 bool ParseWordsSource(const std::string& text, const std::string& file_name,
                       std::vector<WordsCategory>* categories, std::string* error) {
-  std::istringstream in(text);
-  int number = 0;
-  for (std::string line; std::getline(in, line);) {
-    ++number;
-    const std::vector<std::string> f = SourceFields(line);
-    if (f.empty()) continue;
-    auto fail = [&](const std::string& problem) {
-      *error = file_name + ":" + std::to_string(number) + ": " + problem;
-      return false;
-    };
+  return ForEachSourceLine(text, file_name, error, [&](const auto& f, const auto& fail) {
     if (f[0] == "category") {
       WordsCategory c;
       if (f.size() != 6) return fail("expected: category NAME CHILD TEEN ADULT SPARE");
@@ -45,7 +36,7 @@ bool ParseWordsSource(const std::string& text, const std::string& file_name,
         return fail("thresholds and spare value must be 32-bit integers");
       }
       categories->push_back(std::move(c));
-      continue;
+      return true;
     }
     if (categories->empty()) return fail("a word before the first category line");
     if (f.size() != 2) return fail("expected: WORD WEIGHT");
@@ -57,8 +48,8 @@ bool ParseWordsSource(const std::string& text, const std::string& file_name,
       if (word == f[0]) return fail("\"" + word + "\" is already in category " + c.name);
     }
     c.words.emplace_back(f[0], weight);
-  }
-  return true;
+    return true;
+  });
 }
 
 void WriteWordsPayload(ascommon::IStreamer* out, const std::vector<WordsCategory>& categories) {
