@@ -29,23 +29,34 @@ CSharedLocker::~CSharedLocker() {
 }
 
 void CSharedLocker::LockReadOnly() {
-  // Passing through the writer section queues this reader behind any writer.
-  writer_section_.lock();
-  if (deleted_.load()) {
+  for (;;) {
+    // Uncontended, a reader takes no mutex: it counts itself in and checks
+    // that no writer holds or is taking the lock.
+    reader_count_.fetch_add(1);
+    if (!writer_waiting_.load()) {
+      if (!deleted_.load()) return;
+      ReleaseReader();
+      throw ASInternalException(
+          0, "ASInternalException - CODE: %d MESSAGE: Unable to lock resource read only because it is being deleted!",
+          0);
+    }
+    // A writer is in: step back and queue behind it on the writer section.
+    ReleaseReader();
+    writer_section_.lock();
+    const bool deleted = deleted_.load();
     writer_section_.unlock();
-    throw ASInternalException(
-        0, "ASInternalException - CODE: %d MESSAGE: Unable to lock resource read only because it is being deleted!",
-        0);
+    if (deleted) {
+      throw ASInternalException(
+          0, "ASInternalException - CODE: %d MESSAGE: Unable to lock resource read only because it is being deleted!",
+          0);
+    }
   }
-  writer_section_.unlock();
-
-  std::lock_guard<std::mutex> count(count_section_);
-  reader_count_.fetch_add(1);
 }
 
-void CSharedLocker::UnlockReadOnly() {
-  std::lock_guard<std::mutex> count(count_section_);
-  if (reader_count_.fetch_sub(1) - 1 == 0) readers_gone_.Set();
+void CSharedLocker::UnlockReadOnly() { ReleaseReader(); }
+
+void CSharedLocker::ReleaseReader() {
+  if (reader_count_.fetch_sub(1) == 1 && writer_waiting_.load()) readers_gone_.Set();
 }
 
 void CSharedLocker::LockWrite() {
@@ -54,6 +65,7 @@ void CSharedLocker::LockWrite() {
     writer_section_.unlock();
     AS_RAISE_CODE(ASInternalException, 149, 0, "Unable to lock resource read only because it is being deleted!");
   }
+  writer_waiting_.store(true);
   // The event may hold a stale signal (it starts signalled, and readers may
   // have come and gone before this writer arrived), so the count is checked
   // again after every wake-up.
@@ -66,6 +78,7 @@ void CSharedLocker::LockWrite() {
 }
 
 void CSharedLocker::UnlockWrite() {
+  writer_waiting_.store(false);
   count_section_.unlock();
   writer_section_.unlock();
 }

@@ -36,8 +36,8 @@ class CSharedLocker {
   CSharedLocker& operator=(const CSharedLocker&) = delete;
 
   // Waits while a writer holds (or is acquiring) the lock, then counts one
-  // more reader. Raises ASInternalException (code 0, no log line) when the
-  // delete flag is set.
+  // more reader; without a writer it takes no mutex. Raises
+  // ASInternalException (code 0, no log line) when the delete flag is set.
   void LockReadOnly();
   // Counts one reader less; the last one out wakes a waiting writer.
   void UnlockReadOnly();
@@ -56,7 +56,8 @@ class CSharedLocker {
   // Clears the delete flag; raises ASInternalException when it is not set.
   void ResetDeleteFlag();
   bool IsDeleted() const;
-  // A snapshot of the number of read-only locks held.
+  // A snapshot of the number of read-only locks held; it may briefly count a
+  // reader that is stepping back for a writer.
   int32_t GetReaderCount() const;
 
  private:
@@ -74,12 +75,19 @@ class CSharedLocker {
     bool signalled_;
   };
 
+  // Counts one reader less; wakes the writer when it waits for the last.
+  void ReleaseReader();
+
   CAutoResetEvent readers_gone_{true};
   std::mutex writer_section_;
-  // Changed only under count_section_; read without it by GetReaderCount.
+  // Readers count themselves in and out without a lock (one atomic each way);
+  // a writer announces itself in writer_waiting_ before it looks at the
+  // count. Both are sequentially consistent, so either the reader sees the
+  // writer and steps back, or the writer sees the reader and waits for it.
   std::atomic<int32_t> reader_count_{0};
   std::mutex count_section_;
-  // Read under the writer section, cleared by ResetDeleteFlag without one.
+  std::atomic<bool> writer_waiting_{false};
+  // Set under the write lock, cleared by ResetDeleteFlag without one.
   std::atomic<bool> deleted_{false};
 };
 
