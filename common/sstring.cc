@@ -47,18 +47,20 @@ sstring::sstring(const char* p, uint64_t n) {
 
 sstring::sstring(const sstring& other) : CBlackBoxObject() { assign(other); }
 
-sstring::sstring(sstring&& other) noexcept {
-  if (other.data_ == other.inline_) {
-    memcpy(inline_, other.inline_, kInlineSize);
+sstring::sstring(sstring&& other) noexcept { TakeFrom(&other); }
+
+void sstring::TakeFrom(sstring* other) {
+  if (other->data_ == other->inline_) {
+    memcpy(inline_, other->inline_, kInlineSize);
     data_ = inline_;
   } else {
-    data_ = other.data_;
+    data_ = other->data_;
   }
-  length_ = other.length_;
-  size_ = other.size_;
-  other.data_ = nullptr;
-  other.length_ = 0;
-  other.size_ = 0;
+  length_ = other->length_;
+  size_ = other->size_;
+  other->data_ = nullptr;
+  other->length_ = 0;
+  other->size_ = 0;
 }
 
 sstring::sstring(const sstring& a, const sstring& b) {
@@ -89,17 +91,7 @@ sstring& sstring::operator=(const sstring& other) {
 sstring& sstring::operator=(sstring&& other) noexcept {
   if (this != &other) {
     FreeHeap();
-    if (other.data_ == other.inline_) {
-      memcpy(inline_, other.inline_, kInlineSize);
-      data_ = inline_;
-    } else {
-      data_ = other.data_;
-    }
-    length_ = other.length_;
-    size_ = other.size_;
-    other.data_ = nullptr;
-    other.length_ = 0;
-    other.size_ = 0;
+    TakeFrom(&other);
   }
   SetError(0);
   return *this;

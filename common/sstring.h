@@ -178,6 +178,9 @@ class sstring : public CBlackBoxObject {
   void set_spare(char c) { spare_ = c; }
 
  private:
+  // Takes `other`'s buffer (copying an inline one) and leaves `other` null.
+  // The current buffer must already be freed.
+  void TakeFrom(sstring* other);
   // Makes `n` bytes of buffer available in `*out`: the inline buffer when
   // n < kInlineSize, else a fresh heap block. Nothing is freed here.
   bool Acquire(uint64_t n, char** out);
