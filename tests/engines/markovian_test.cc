@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -546,6 +548,116 @@ TEST_F(MarkovianTest, LongSequencesAndThreadsAgree) {
   }
   for (std::thread& t : threads) t.join();
   for (float s : scores) EXPECT_FLOAT_EQ(s, 1200.0f);
+}
+
+// Scores `seq` the slow, obvious way: every class, every length, every start,
+// looked up through each table's multimap alone. Classify must agree with it
+// whatever shortcut it takes.
+std::map<std::string, float> ReferenceScores(const CGenericMarkovianEngine& engine,
+                                             const std::vector<uint32_t>& seq,
+                                             const MarkovianParams& params) {
+  std::map<std::string, float> out;
+  const int64_t n = static_cast<int64_t>(seq.size());
+  for (const auto& [name, tables] : engine.classes()) {
+    if (tables.empty()) continue;
+    std::vector<bool> covered(static_cast<size_t>(n) + 1, false);
+    std::map<std::string, int> repeats;
+    float score = 0.0f;
+    for (int64_t k = static_cast<int64_t>(tables.size()) - 1; k >= 1; --k) {
+      const NGramTable* table = tables[static_cast<size_t>(k)];
+      if (table == nullptr) continue;
+      for (int64_t p = 0; p <= n - k + 1; ++p) {
+        if (covered[static_cast<size_t>(p)] || p >= n || n - p < table->order) continue;
+        const NGramEntry* match = nullptr;
+        const auto range = table->entries.equal_range(seq[static_cast<size_t>(p)]);
+        for (auto it = range.first; it != range.second && match == nullptr; ++it) {
+          if (std::equal(it->second.hashes.begin(), it->second.hashes.end(), seq.begin() + p)) {
+            match = &it->second;
+          }
+        }
+        if (match == nullptr) continue;
+        if (params.skipNonPositive != 0 && match->value < 1) continue;
+        if (p + k - 1 >= n) break;
+        std::string text;
+        for (int64_t w = p; w < p + k; ++w) {
+          const auto word = engine.dictionary().find(seq[static_cast<size_t>(w)]);
+          if (word != engine.dictionary().end()) text += std::string(word->second.c_str()) + " ";
+        }
+        if (++repeats[text] > params.maxRepeats && params.maxRepeats >= 1) continue;
+        score += static_cast<float>(match->value);
+        for (int64_t w = p; w < p + k; ++w) covered[static_cast<size_t>(w)] = true;
+      }
+    }
+    const int32_t threshold = engine.thresholds().at(name);
+    const bool fires = score >= static_cast<float>(threshold) * params.factor && threshold > 0;
+    if ((fires || params.reportOnlyFired == 0) && name.length() > 0) out[name.c_str()] = score;
+  }
+  return out;
+}
+
+std::map<std::string, float> Scores(const MarkovianResults& r) {
+  std::map<std::string, float> out;
+  for (const auto& [name, score] : r.scores) out[name.c_str()] = score;
+  return out;
+}
+
+// Random models of 30 classes (more tables than the engine indexes together),
+// some tables holding sequences of another length than their index, a small
+// vocabulary so that first words repeat, texts up to 1500 words.
+TEST_F(MarkovianTest, ClassifyAgreesWithTheObviousWalk) {
+  std::mt19937 rng(20261205);
+  std::vector<std::string> vocabulary;
+  for (int i = 0; i < 40; ++i) vocabulary.push_back("w" + std::to_string(i));
+  const auto word = [&] { return vocabulary[rng() % vocabulary.size()]; };
+  const std::string path = dir_.File("random.dat");
+  WritePayload(path, dir_.path(), [&](IStreamer* out) {
+    MarkovianFileWriter writer(out);
+    writer.WriteClassCount(30);
+    for (int c = 0; c < 30; ++c) {
+      const std::string name = "class" + std::to_string(c);
+      writer.WriteClassHeader(sstring(name.c_str()), static_cast<int32_t>(rng() % 20) - 2, 4);
+      for (int k = 0; k < 4; ++k) {
+        const int32_t order = k == 0 || rng() % 6 == 0 ? 0 : rng() % 5 == 0 ? 1 + rng() % 3 : k;
+        writer.WriteTableOrder(order);
+        if (order <= 0) continue;
+        const uint32_t count = 1 + rng() % 25;
+        writer.WriteEntryCount(count);
+        for (uint32_t e = 0; e < count; ++e) {
+          writer.WriteEntryValue(static_cast<int32_t>(rng() % 9) - 2);
+          for (int32_t w = 0; w < order; ++w) {
+            const std::string text = word();
+            writer.WriteWord(H(text), sstring(text.c_str()));
+          }
+        }
+      }
+    }
+  });
+  ASSERT_EQ(engine_.LoadModel(path.c_str()), 0);
+
+  const auto check_texts = [&](const char* stage) {
+    for (int round = 0; round < 60; ++round) {
+      const size_t words = round % 10 == 0 ? 600 + rng() % 900 : rng() % 40;
+      std::string text;
+      for (size_t i = 0; i < words; ++i) text += word() + (rng() % 7 == 0 ? ", " : " ");
+      MarkovianParams p = All(static_cast<float>(rng() % 3) * 0.5f);
+      p.skipNonPositive = static_cast<uint8_t>(rng() % 2);
+      p.maxRepeats = static_cast<int32_t>(rng() % 4) - 1;
+      p.reportOnlyFired = static_cast<uint8_t>(rng() % 2);
+      MarkovianResults r;
+      const std::vector<uint32_t> seq = Cut(text.c_str());
+      ASSERT_EQ(engine_.Classify(seq, &r, p), 0);
+      ASSERT_EQ(Scores(r), ReferenceScores(engine_, seq, p)) << stage << ": " << text;
+    }
+  };
+  check_texts("as loaded");
+  // A table changed after the load: the engine must see its new entry too.
+  const auto& tables = engine_.classes().at(sstring("class29"));
+  for (NGramTable* table : tables) {
+    if (table != nullptr && table->order == 1) {
+      ASSERT_EQ(table->Add({{H("w7")}, 5}), 0);
+    }
+  }
+  check_texts("after Add");
 }
 
 }  // namespace

@@ -23,47 +23,18 @@ namespace {
 constexpr char kSeparators[] = "\t\n\r !\"'(),-./:;?[\\]^`{}";
 static_assert(sizeof(kSeparators) - 1 == 23, "23 printable and control separators, and the zero");
 
-// Per byte: whether it separates words, and what it mixes into a word's hash
-// once lower-cased.
+// Per byte: 0 when it separates words, otherwise what it mixes into a
+// word's hash once lower-cased (never 0, as the zero byte is a separator).
 struct ByteTables {
-  uint8_t separator[256];
-  uint8_t lower[256];
-  constexpr ByteTables() : separator(), lower() {
-    for (int i = 0; i < 256; ++i) {
-      lower[i] = static_cast<uint8_t>(i >= 'A' && i <= 'Z' ? i + ('a' - 'A') : i);
+  uint8_t word_byte[256];
+  constexpr ByteTables() : word_byte() {
+    for (int i = 1; i < 256; ++i) {
+      word_byte[i] = static_cast<uint8_t>(i >= 'A' && i <= 'Z' ? i + ('a' - 'A') : i);
     }
-    for (const char* s = kSeparators; *s != '\0'; ++s) separator[static_cast<uint8_t>(*s)] = 1;
-    separator[0] = 1;
+    for (const char* s = kSeparators; *s != '\0'; ++s) word_byte[static_cast<uint8_t>(*s)] = 0;
   }
 };
 constexpr ByteTables kBytes;
-
-// Up to this many positions the covered flags of a call live on the stack.
-constexpr size_t kStackFlags = 512;
-
-// The covered flags of one Classify call.
-class CoveredFlags {
- public:
-  explicit CoveredFlags(size_t count) : count_(count) {
-    if (count > kStackFlags) {
-      data_ = static_cast<uint8_t*>(as_new_nt_2_9(count, &ascommon::kNoThrow));
-    }
-  }
-  ~CoveredFlags() {
-    if (data_ != local_) as_delete_nt_2_9(data_, &ascommon::kNoThrow);
-  }
-  CoveredFlags(const CoveredFlags&) = delete;
-  CoveredFlags& operator=(const CoveredFlags&) = delete;
-
-  bool ok() const { return data_ != nullptr; }
-  void Clear() { memset(data_, 0, count_); }
-  uint8_t* data() { return data_; }
-
- private:
-  size_t count_;
-  uint8_t local_[kStackFlags];
-  uint8_t* data_ = local_;
-};
 
 // Whether `list` holds `name` directly followed by ";" anywhere.
 bool ListsClass(const sstring& list, const sstring& name) {
@@ -92,22 +63,21 @@ bool NameLess::operator()(const sstring& a, const sstring& b) const {
   return la < lb;
 }
 
-bool IsSeparator(uint8_t byte) { return kBytes.separator[byte] != 0; }
+bool IsSeparator(uint8_t byte) { return kBytes.word_byte[byte] == 0; }
 
 void CutText(const char* text, std::vector<uint32_t>* out) {
   if (text == nullptr) return;
   const uint8_t* p = reinterpret_cast<const uint8_t*>(text);
   for (;;) {
-    while (kBytes.separator[*p] != 0) {
+    while (kBytes.word_byte[*p] == 0) {
       if (*p == 0) return;
       ++p;
     }
     const uint8_t* start = p;
     uint32_t hash = kWordHashSeed;
-    do {
-      hash = WordHashStep(hash, kBytes.lower[*p]);
-      ++p;
-    } while (kBytes.separator[*p] == 0);
+    for (uint8_t byte = kBytes.word_byte[*p]; byte != 0; byte = kBytes.word_byte[*++p]) {
+      hash = WordHashStep(hash, byte);
+    }
     // One-byte words carry no meaning here and are dropped.
     if (p - start >= 2) out->push_back(hash);
   }
@@ -127,6 +97,7 @@ int32_t NGramTable::Add(const NGramEntry& entry) {
   if (order < 1 || entry.hashes.size() != static_cast<size_t>(order)) return kMarkovianBadEntry;
   // A multimap inserts after the entries of an equal key: load order is kept.
   entries.emplace(entry.hashes[0], entry);
+  ++revision_;
   if (indexed_) {
     indexed_ = false;
     slots_.clear();
@@ -138,6 +109,7 @@ int32_t NGramTable::Add(const NGramEntry& entry) {
 }
 
 void NGramTable::BuildIndex() {
+  ++revision_;
   indexed_ = false;
   slots_.clear();
   filter_.clear();
@@ -208,23 +180,40 @@ bool NGramTable::Find(const uint32_t* seq, size_t remaining, int32_t* value) con
   for (uint32_t i = SlotIndex(key, slot_shift_);; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
     if (slot.count == 0) return false;
-    if (slot.key != key) continue;
-    const uint32_t* hashes = flat_hashes_.data() + static_cast<size_t>(slot.first) * width;
-    for (uint32_t e = 0; e < slot.count; ++e, hashes += width) {
-      bool same = true;
-      for (size_t w = 1; w < width; ++w) {
-        if (hashes[w] != seq[w]) {
-          same = false;
-          break;
-        }
-      }
-      if (same) {
-        *value = flat_values_[slot.first + e];
-        return true;
-      }
-    }
-    return false;
+    if (slot.key == key) return FindInRun(RunOf(slot), seq, remaining, value);
   }
+}
+
+nsMarkovian::StartIndex::Run NGramTable::RunOf(const Slot& slot) const {
+  const size_t width = static_cast<size_t>(order);
+  const uint32_t* first = flat_hashes_.data() + static_cast<size_t>(slot.first) * width;
+  return {slot.first, slot.count, flat_values_[slot.first], width >= 2 ? first[1] : 0};
+}
+
+bool NGramTable::FindInRun(const nsMarkovian::StartIndex::Run& run, const uint32_t* seq,
+                           size_t remaining, int32_t* value) const {
+  if (order < 1 || remaining < static_cast<size_t>(order)) return false;
+  const size_t width = static_cast<size_t>(order);
+  // The first entry, mostly the only one, as far as the run tells.
+  if (width == 1 || run.first_second == seq[1]) {
+    size_t w = 2;
+    const uint32_t* hashes = flat_hashes_.data() + static_cast<size_t>(run.first) * width;
+    while (w < width && hashes[w] == seq[w]) ++w;
+    if (w >= width) {
+      *value = run.first_value;
+      return true;
+    }
+  }
+  const uint32_t* hashes = flat_hashes_.data() + static_cast<size_t>(run.first + 1) * width;
+  for (uint32_t e = 1; e < run.count; ++e, hashes += width) {
+    size_t w = 1;
+    while (w < width && hashes[w] == seq[w]) ++w;
+    if (w == width) {
+      *value = flat_values_[run.first + e];
+      return true;
+    }
+  }
+  return false;
 }
 
 // --------------------------------------------------- CGenericMarkovianEngine
@@ -282,6 +271,12 @@ int32_t CGenericMarkovianEngine::ReadClass(nsMarkovian::MarkovianFileReader* rea
 }
 
 int32_t CGenericMarkovianEngine::LoadModel(const char* path) {
+  const int32_t rc = ReadModel(path);
+  RebuildPlan();
+  return rc;
+}
+
+int32_t CGenericMarkovianEngine::ReadModel(const char* path) {
   // The streamer's destructor closes the file and removes its working copy.
   std::optional<CBinaryStreamer> stream;
   try {
@@ -324,64 +319,169 @@ int32_t CGenericMarkovianEngine::LoadModel(const char* path) {
   return kMarkovianOk;
 }
 
+void CGenericMarkovianEngine::RebuildPlan() {
+  plans_.clear();
+  starts_.Clear();
+  revisions_.clear();
+  try {
+    std::vector<ClassPlan> plans;
+    std::vector<const NGramTable*> indexed;
+    std::vector<uint32_t> revisions;
+    for (const auto& [name, tables] : classes_) {
+      ClassPlan plan;
+      plan.threshold = ThresholdOf(name);
+      plan.ids.assign(tables.size(), -1);
+      for (size_t k = 0; k < tables.size(); ++k) {
+        const NGramTable* table = tables[k];
+        if (table == nullptr || indexed.size() == nsMarkovian::StartIndex::kMaxTables) continue;
+        plan.ids[k] = static_cast<int>(indexed.size());
+        indexed.push_back(table);
+        revisions.push_back(table->revision());
+      }
+      plans.push_back(std::move(plan));
+    }
+    starts_.Build(indexed);
+    plans_ = std::move(plans);
+    revisions_ = std::move(revisions);
+  } catch (const std::bad_alloc&) {
+    plans_.clear();
+    starts_.Clear();
+    revisions_.clear();
+  }
+}
+
+// The working state of one Classify call: the covered flags, the starts of
+// the text's windows, and the current class's score and repeat counts.
+class CGenericMarkovianEngine::ClassifyCall {
+ public:
+  ClassifyCall(const CGenericMarkovianEngine& engine, const std::vector<uint32_t>& seq,
+               const MarkovianParams& params, MarkovianResults* results)
+      : engine_(engine),
+        hashes_(seq.data()),
+        n_(static_cast<int64_t>(seq.size())),
+        params_(params),
+        results_(results),
+        spell_(params.collectMatches != 0 || params.maxRepeats >= 1) {}
+
+  // Allocates the flags and, with `planned`, looks every word up in the
+  // engine's start index. False when the memory cannot be had.
+  bool Prepare(bool planned) {
+    if (!flags_.Allocate(static_cast<size_t>(n_) + 1)) return false;
+    return !planned || starts_.Find(engine_.starts_, engine_.revisions_.size(), hashes_,
+                                    static_cast<size_t>(n_));
+  }
+
+  // The score of one class; `plan` is null when the engine has none.
+  // std::bad_alloc passes on.
+  float Score(const sstring& name, const TableList& tables, const ClassPlan* plan) {
+    memset(flags_.data(), 0, static_cast<size_t>(n_) + 1);
+    repeats_.clear();
+    score_ = 0.0f;
+    for (size_t k = tables.size() - 1; k >= 1; --k) {
+      if (tables[k] == nullptr) continue;
+      const int id = plan != nullptr ? plan->ids[k] : -1;
+      if (id >= 0 && tables[k]->revision() == engine_.revisions_[static_cast<size_t>(id)]) {
+        ScoreIndexed(name, static_cast<int64_t>(k), *tables[k], static_cast<unsigned>(id));
+      } else {
+        ScoreEveryWindow(name, static_cast<int64_t>(k), *tables[k]);
+      }
+    }
+    return score_;
+  }
+
+ private:
+  // Looks up the windows of `k` words at every start position.
+  void ScoreEveryWindow(const sstring& name, int64_t k, const NGramTable& table) {
+    const uint8_t* covered = flags_.data();
+    for (int64_t p = 0; p <= n_ - k + 1; ++p) {
+      if (covered[p] != 0 || p >= n_) continue;
+      int32_t value = 0;
+      if (!table.Find(hashes_ + p, static_cast<size_t>(n_ - p), &value)) continue;
+      if (!Count(name, p, k, value)) break;
+    }
+  }
+
+  // Looks up only the windows whose first word starts entries of table `id`
+  // (in text order), and only among those entries.
+  void ScoreIndexed(const sstring& name, int64_t k, const NGramTable& table, unsigned id) {
+    const uint8_t* covered = flags_.data();
+    for (const auto* start = starts_.begin(id); start != starts_.end(id); ++start) {
+      const int64_t p = start->position;
+      if (p > n_ - k + 1) break;
+      if (covered[p] != 0) continue;
+      int32_t value = 0;
+      const auto& run = engine_.starts_.run(start->run);
+      if (!table.FindInRun(run, hashes_ + p, static_cast<size_t>(n_ - p), &value)) continue;
+      if (!Count(name, p, k, value)) break;
+    }
+  }
+
+  // Counts the window of `k` words at `p` that matched an entry of `value`.
+  // False when the window runs past the sequence: no later start of this
+  // length fits either.
+  bool Count(const sstring& name, int64_t p, int64_t k, int32_t value) {
+    if (params_.skipNonPositive != 0 && value < 1) return true;
+    if (p + k - 1 >= n_) return false;
+    bool is_new = false;
+    if (spell_) {
+      Spell(p, k);
+      auto counted = repeats_.try_emplace(text_, 0).first;
+      is_new = counted->second == 0;
+      ++counted->second;
+      if (params_.maxRepeats >= 1 && counted->second > params_.maxRepeats) return true;
+    }
+    score_ += static_cast<float>(value);
+    if (params_.collectMatches != 0 && is_new) {
+      text_.push_back(';');
+      results_->matches[name].push_back(sstring(text_.data(), text_.size()));
+    }
+    memset(flags_.data() + p, 1, static_cast<size_t>(k));
+    return true;
+  }
+
+  // Sets text_ to the words of the window, each followed by a blank; words
+  // missing from the dictionary add nothing.
+  void Spell(int64_t p, int64_t k) {
+    text_.clear();
+    for (int64_t w = p; w < p + k; ++w) {
+      const auto word = engine_.dictionary_.find(hashes_[w]);
+      if (word == engine_.dictionary_.end()) continue;
+      text_.append(word->second.data(), word->second.length());
+      text_.push_back(' ');
+    }
+  }
+
+  const CGenericMarkovianEngine& engine_;
+  const uint32_t* hashes_;
+  const int64_t n_;
+  const MarkovianParams& params_;
+  MarkovianResults* results_;
+  // The text of a match is only looked at when it is counted or collected.
+  const bool spell_;
+  nsMarkovian::Scratch<uint8_t> flags_;  // covered positions, n_ + 1 of them
+  nsMarkovian::TextStarts starts_;
+  std::map<std::string, int32_t> repeats_;
+  std::string text_;
+  float score_ = 0.0f;
+};
+
 int32_t CGenericMarkovianEngine::Classify(const std::vector<uint32_t>& seq,
                                           MarkovianResults* results,
                                           const MarkovianParams& params) const {
   if (results == nullptr) return kMarkovianNoMemory;
   results->scores.clear();
   results->matches.clear();
-  const int64_t n = static_cast<int64_t>(seq.size());
-  nsMarkovian::CoveredFlags flags(static_cast<size_t>(n) + 1);
-  if (!flags.ok()) return kMarkovianNoMemory;
-  uint8_t* covered = flags.data();
-  const uint32_t* hashes = seq.data();
-  // The text of a match is only looked at when it is counted or collected.
-  const bool spell = params.collectMatches != 0 || params.maxRepeats >= 1;
-
+  const bool planned = plans_.size() == classes_.size();
+  ClassifyCall call(*this, seq, params, results);
+  if (!call.Prepare(planned)) return kMarkovianNoMemory;
   try {
-    std::map<std::string, int32_t> repeats;
-    std::string text;
+    size_t class_index = 0;
     for (const auto& [name, tables] : classes_) {
+      const ClassPlan* plan = planned ? &plans_[class_index++] : nullptr;
       if (params.allClasses == 0 && !nsMarkovian::ListsClass(params.classList, name)) continue;
       if (tables.empty()) continue;
-      flags.Clear();
-      repeats.clear();
-      float score = 0.0f;
-      const int64_t last = static_cast<int64_t>(tables.size()) - 1;
-      for (int64_t k = last; k >= 1; --k) {
-        const NGramTable* table = tables[static_cast<size_t>(k)];
-        if (table == nullptr) continue;
-        for (int64_t p = 0; p <= n - k + 1; ++p) {
-          if (covered[p] != 0 || p >= n || !table->MayStart(hashes[p])) continue;
-          int32_t value = 0;
-          if (!table->Find(hashes + p, static_cast<size_t>(n - p), &value)) continue;
-          if (params.skipNonPositive != 0 && value < 1) continue;
-          // The window would run past the sequence: no later start fits either.
-          if (p + k - 1 >= n) break;
-          bool is_new = false;
-          if (spell) {
-            text.clear();
-            for (int64_t w = p; w < p + k; ++w) {
-              const auto word = dictionary_.find(hashes[w]);
-              if (word == dictionary_.end()) continue;
-              text.append(word->second.data(), word->second.length());
-              text.push_back(' ');
-            }
-            auto counted = repeats.try_emplace(text, 0).first;
-            is_new = counted->second == 0;
-            ++counted->second;
-            if (params.maxRepeats >= 1 && counted->second > params.maxRepeats) continue;
-          }
-          score += static_cast<float>(value);
-          if (params.collectMatches != 0 && is_new) {
-            text.push_back(';');
-            results->matches[name].push_back(sstring(text.data(), text.size()));
-          }
-          memset(covered + p, 1, static_cast<size_t>(k));
-        }
-      }
-      const auto found = thresholds_.find(name);
-      const int32_t threshold = found != thresholds_.end() ? found->second : 0;
+      const float score = call.Score(name, tables, plan);
+      const int32_t threshold = plan != nullptr ? plan->threshold : ThresholdOf(name);
       const float needed = static_cast<float>(threshold) * params.factor;
       const bool fires = score >= needed && threshold > 0;
       if ((fires || params.reportOnlyFired == 0) && name.length() > 0) {
@@ -393,6 +493,11 @@ int32_t CGenericMarkovianEngine::Classify(const std::vector<uint32_t>& seq,
     return kMarkovianNoMemory;
   }
   return kMarkovianOk;
+}
+
+int32_t CGenericMarkovianEngine::ThresholdOf(const sstring& name) const {
+  const auto found = thresholds_.find(name);
+  return found != thresholds_.end() ? found->second : 0;
 }
 
 // --------------------------------------------------------- CIMMarkovianEngine

@@ -11,8 +11,12 @@
 //
 // The containers here are the standard library's (ordered maps for the
 // classes, thresholds and dictionary, a multimap per table); every table
-// also keeps a flat, hashed copy of its entries built once it is loaded, so
-// that a lookup costs a bit test and, rarely, one probe.
+// also keeps a flat, hashed copy of its entries built once it is loaded.
+// After each load the engine indexes the first words of all its tables
+// together (start_index.h): a text costs one probe per word, and then only
+// the windows whose first word starts some entry of a table are looked up
+// in it. A table changed after the load (Add) is looked up on its own until
+// the next load.
 //
 // The model is changed only by LoadModel (and by Add on a table), which the
 // owner must not run while texts are being classified. Classify keeps its
@@ -28,6 +32,7 @@
 #include <vector>
 
 #include "common/sstring.h"
+#include "src/engines/markovian/start_index.h"
 
 namespace nsMarkovian {
 
@@ -87,13 +92,25 @@ class NGramTable {
   // order is below 1, or nothing matches.
   bool Find(const uint32_t* seq, size_t remaining, int32_t* value) const;
 
-  // False when no entry can start with `key` (one bit test of the index's
-  // filter); true otherwise, and always while the index is not built.
-  bool MayStart(uint32_t key) const {
-    if (!indexed_) return true;
-    const uint32_t f = FilterIndex(key, filter_shift_);
-    return ((filter_[f / 64] >> (f % 64)) & 1) != 0;
+  // Like Find, for the entries of `run` alone (a run ForEachRun reported
+  // since the last change of the table).
+  bool FindInRun(const nsMarkovian::StartIndex::Run& run, const uint32_t* seq, size_t remaining,
+                 int32_t* value) const;
+
+  // Calls f(first hash, run) for each first hash of the built index, with
+  // the run of its entries that FindInRun takes. Calls nothing while the
+  // index is not built.
+  template <typename F>
+  void ForEachRun(F&& f) const {
+    if (!indexed_) return;
+    for (const Slot& slot : slots_) {
+      if (slot.count != 0) f(slot.key, RunOf(slot));
+    }
   }
+
+  // Changes with every Add and BuildIndex: runs reported under one revision
+  // hold until it changes.
+  uint32_t revision() const { return revision_; }
 
   int32_t order;
   // First hash -> entry; entries sharing a first hash keep their load order.
@@ -105,12 +122,14 @@ class NGramTable {
     uint32_t first;  // index of its first entry in the flat arrays
     uint32_t count;  // its entries; 0 marks a free slot
   };
+  nsMarkovian::StartIndex::Run RunOf(const Slot& slot) const;
   static uint32_t SlotIndex(uint32_t key, uint32_t shift) { return (key * 0x9E3779B1u) >> shift; }
   static uint32_t FilterIndex(uint32_t key, uint32_t shift) {
     return (key * 0x85EBCA6Bu) >> shift;
   }
 
   bool indexed_ = false;
+  uint32_t revision_ = 0;
   uint32_t slot_shift_ = 32;
   uint32_t filter_shift_ = 32;
   std::vector<Slot> slots_;
@@ -147,8 +166,8 @@ class CGenericMarkovianEngine {
   CGenericMarkovianEngine& operator=(const CGenericMarkovianEngine&) = delete;
 
   // Scores `seq` against the classes; see the file comment and the .cc for
-  // the walk. Answers 0, or -10 when the covered flags cannot be had or
-  // `results` is null.
+  // the walk. Answers 0, or -10 when the working memory (covered flags,
+  // window starts) cannot be had or `results` is null.
   virtual int32_t Classify(const std::vector<uint32_t>& seq, MarkovianResults* results,
                            const MarkovianParams& params) const;
 
@@ -169,12 +188,33 @@ class CGenericMarkovianEngine {
 
  private:
   static void FreeTables(TableList* tables);
+  // LoadModel without rebuilding the plan.
+  int32_t ReadModel(const char* path);
+  int32_t ThresholdOf(const ascommon::sstring& name) const;
   int32_t ReadClass(nsMarkovian::MarkovianFileReader* reader, ascommon::sstring* name,
                     int32_t* threshold, TableList* tables);
+
+  // What Classify needs of one class besides its tables, in class order.
+  struct ClassPlan {
+    int32_t threshold = 0;
+    // Per table index: the table's id in starts_, or -1 when it has none.
+    std::vector<int> ids;
+  };
+
+  class ClassifyCall;
+
+  // Rebuilds plans_, starts_ and revisions_ from the classes; on
+  // std::bad_alloc leaves them empty, and Classify then looks every window
+  // up table by table.
+  void RebuildPlan();
 
   std::map<ascommon::sstring, TableList, nsMarkovian::NameLess> classes_;
   std::map<ascommon::sstring, int32_t, nsMarkovian::NameLess> thresholds_;
   std::map<uint32_t, ascommon::sstring> dictionary_;
+
+  std::vector<ClassPlan> plans_;  // one per class, or none at all
+  nsMarkovian::StartIndex starts_;
+  std::vector<uint32_t> revisions_;  // per id in starts_: its table's revision then
 };
 
 class CIMMarkovianEngine : public CGenericMarkovianEngine {
