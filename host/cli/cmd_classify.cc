@@ -15,10 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "common/binstreamer.h"
 #include "host/cli/commands.h"
 #include "host/plugin_host.h"
 #include "host/settings.h"
 #include "platform/morvel/morvel.h"
+#include "src/engines/urldb2/urldb2.h"
 
 namespace tervo_cli {
 
@@ -83,13 +85,20 @@ std::string ExeFolder() {
   return std::filesystem::canonical("/proc/self/exe", ignored).parent_path().string();
 }
 
+// One output line; bytes that are not UTF-8 (messages may hold any) come
+// out as U+FFFD rather than failing the line.
+std::string JsonLine(const json& out) {
+  return out.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 // Reads every message of the input: plain lines, or JSON objects per line.
 bool ReadMessages(const ClassifyOptions& options, std::vector<Message>* messages) {
   std::ifstream file;
   std::istream* in = &std::cin;
   if (options.input != "-") {
-    file.open(options.input);
-    if (!file) {
+    std::error_code ignored;
+    if (!std::filesystem::is_directory(options.input, ignored)) file.open(options.input);
+    if (!file.is_open()) {
       fprintf(stderr, "tervo classify: cannot open %s\n", options.input.c_str());
       return false;
     }
@@ -128,6 +137,10 @@ bool ReadMessages(const ClassifyOptions& options, std::vector<Message>* messages
     }
     messages->push_back(std::move(m));
   }
+  if (in->bad()) {
+    fprintf(stderr, "tervo classify: cannot read %s\n", options.input.c_str());
+    return false;
+  }
   return true;
 }
 
@@ -161,7 +174,27 @@ class Classifier {
         fprintf(stderr, "tervo classify: %s: cannot create the module\n", name);
         continue;
       }
+      // A data file that is there but cannot be loaded ends the run: going on
+      // without its filter would pass messages it should have flagged.
+      const std::string data_file = DataFileOf(name);
+      const bool present = !data_file.empty() && IsThere(data_file);
       int32_t status = filter->ApplySharedSettings();
+      std::string problem;
+      if (status != 0 && present) {
+        problem = LoadProblem(data_file, as_last_err_message());
+      } else if (present && filter->GetFilterCode() == kBlacklistFilterCode) {
+        // The blacklist filter answers 0 with a list it could not load and
+        // then runs without one; its own loader tells.
+        CUrlDb2Engine engine;
+        const int32_t rc = engine.Load(data_file.c_str(), ascommon::sstring(options_.temp_dir.c_str()));
+        if (rc != 0) problem = LoadProblem(data_file, "the list does not load (" +
+                                                          std::to_string(rc) + ")");
+      }
+      if (!problem.empty()) {
+        fprintf(stderr, "tervo classify: %s: cannot be loaded: %s\n", data_file.c_str(),
+                problem.c_str());
+        return false;
+      }
       if (status != 0) {
         fprintf(stderr, "tervo classify: %s: not used: %s (%d)\n", name, as_last_err_message(),
                 status);
@@ -184,8 +217,7 @@ class Classifier {
   Result Classify(const Message& m) {
     Result result;
     if (!m.error.empty()) {
-      json out = {{"line", m.line}, {"error", m.error}};
-      result.lines.push_back(out.dump());
+      result.lines.push_back(JsonLine({{"line", m.line}, {"error", m.error}}));
       return result;
     }
     std::vector<std::string> ages;
@@ -216,7 +248,7 @@ class Classifier {
       json out = {{"line", m.line}, {"age", age}, {"keys", Keys(item)}, {"status", status},
                   {"flagged", flagged}};
       if (!errors.empty()) out["errors"] = errors;
-      result.lines.push_back(out.dump());
+      result.lines.push_back(JsonLine(out));
     }
     return result;
   }
@@ -224,6 +256,40 @@ class Classifier {
   const std::vector<CAFilter*>& filters() const { return filters_; }
 
  private:
+  // The data file the filter `name` loads, in the data folder the settings
+  // name; empty for the signature filter, whose rule sets this build does
+  // not read.
+  std::string DataFileOf(const std::string& name) {
+    const char* file = name == "Im Words Filter"       ? "imwords.dat"
+                       : name == "Im Blacklist Filter" ? "imblacklist.dat"
+                       : name == "Im Markovian Filter" ? "im_markovian.dat"
+                                                       : nullptr;
+    if (file == nullptr) return "";
+    const char* folder = settings_.GetStringSetting(u"/im/general/ImSharedDataPath", 0);
+    return std::string(folder != nullptr && *folder != '\0' ? folder : ".") + "/" + file;
+  }
+
+  // Whether `path` is something to load: an empty file is what the filters
+  // leave for an absent one, and counts as absent.
+  static bool IsThere(const std::string& path) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (error || !std::filesystem::exists(status)) return false;
+    return !std::filesystem::is_regular_file(status) || std::filesystem::file_size(path, error) > 0;
+  }
+
+  // Why `path` cannot be loaded: the container's own complaint when opening
+  // it fails, otherwise the filter's (the payload inside is damaged).
+  std::string LoadProblem(const std::string& path, const std::string& filter_message) {
+    try {
+      ascommon::CBinaryStreamer reader(path.c_str(), ascommon::CBinaryStreamer::kModeRead,
+                                       options_.temp_dir.c_str(), 0);
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+    return filter_message + " (the data inside the file is damaged)";
+  }
+
   // Every key a filter wrote into the item's input/output box, by number.
   static json Keys(tervo_host::Item& item) {
     json keys = json::object();

@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -25,16 +26,26 @@ struct CompileOptions {
   std::string output;
 };
 
-// Reads the whole source file; says so on stderr when it cannot.
+// Reads the whole source file; says so on stderr when it cannot, or when it
+// holds a NUL byte: sources are text, and no word or name with a NUL in it
+// could ever match a message.
 bool ReadSource(const std::string& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::error_code ignored;
+  std::ifstream in;
+  if (!std::filesystem::is_directory(path, ignored)) in.open(path, std::ios::binary);
+  std::ostringstream all;
+  if (in.is_open()) all << in.rdbuf();
+  if (!in.is_open() || in.bad()) {
     fprintf(stderr, "tervo compile: cannot read %s\n", path.c_str());
     return false;
   }
-  std::ostringstream all;
-  all << in.rdbuf();
   *text = all.str();
+  const size_t nul = text->find('\0');
+  if (nul != std::string::npos) {
+    const long line = 1 + std::count(text->begin(), text->begin() + nul, '\n');
+    fprintf(stderr, "tervo compile: %s:%ld: a NUL byte; sources are text\n", path.c_str(), line);
+    return false;
+  }
   return true;
 }
 
@@ -55,6 +66,13 @@ int WriteDataFile(const std::string& output, uint32_t version, F&& write) {
     return 1;
   }
   std::error_code failed;
+  const uintmax_t size = std::filesystem::file_size(partial, failed);
+  if (!failed && size > ascommon::CBinaryStreamer::kMaxFileSize) {
+    std::filesystem::remove(partial, failed);
+    fprintf(stderr, "tervo compile: %s: the data file would be %ju bytes; readers refuse files "
+            "above 50 MB\n", output.c_str(), size);
+    return 1;
+  }
   std::filesystem::rename(partial, output, failed);
   if (failed) {
     std::filesystem::remove(partial, failed);

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <unordered_set>
+
 #include "host/cli/source_text.h"
 #include "src/engines/wordsheur/imwords_format.h"
 #include "src/engines/wordsheur/wordsheur.h"
@@ -26,8 +28,10 @@ const char* WordProblem(const std::string& word) {
 
 bool ParseWordsSource(const std::string& text, const std::string& file_name,
                       std::vector<WordsCategory>* categories, std::string* error) {
+  std::unordered_set<std::string> seen;  // the words of the current category
   return ForEachSourceLine(text, file_name, error, [&](const auto& f, const auto& fail) {
     if (f[0] == "category") {
+      seen.clear();
       WordsCategory c;
       if (f.size() != 6) return fail("expected: category NAME CHILD TEEN ADULT SPARE");
       c.name = f[1];
@@ -44,8 +48,8 @@ bool ParseWordsSource(const std::string& text, const std::string& file_name,
     int32_t weight = 0;
     if (!ParseInt32(f[1], &weight)) return fail("the weight must be a 32-bit integer");
     WordsCategory& c = categories->back();
-    for (const auto& [word, unused] : c.words) {
-      if (word == f[0]) return fail("\"" + word + "\" is already in category " + c.name);
+    if (!seen.insert(f[0]).second) {
+      return fail("\"" + f[0] + "\" is already in category " + c.name);
     }
     c.words.emplace_back(f[0], weight);
     return true;

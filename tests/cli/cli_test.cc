@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "common/binstreamer.h"
 #include "tests/support/test_support.h"
@@ -359,6 +363,190 @@ TEST(TervoCommand, CompiledMarkovianModelDumpsBackToItsSource) {
     EXPECT_NE(std::string::npos, run.out.find(c.message)) << c.source << "\n" << run.out;
     EXPECT_FALSE(std::filesystem::exists(dir.File("m.dat"))) << c.source;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Whether `dir` holds a "qxas" temporary copy or a ".partial" output.
+std::vector<std::string> Leftovers(const std::string& dir) {
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("qxas", 0) == 0 || name.find(".partial") != std::string::npos) {
+      found.push_back(name);
+    }
+  }
+  return found;
+}
+
+// A container whose payload is only `count`, a count of records that never
+// follow: the container is sound, what is inside is not.
+void WriteCutPayload(const std::string& path, const std::string& work, uint32_t count) {
+  CBinaryStreamer writer(path.c_str(), CBinaryStreamer::kModeWrite, work.c_str(), 1);
+  writer.WriteU32(count);
+}
+
+class BadDataTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteText(dir_.File("words.txt"), kWordsSource);
+    ASSERT_EQ(0, Tervo("compile words words.txt -o imwords.dat", dir_.path()).status);
+    WriteText(dir_.File("model.txt"), kMarkovianSource);
+    ASSERT_EQ(0, Tervo("compile markovian model.txt -o im_markovian.dat", dir_.path()).status);
+    WriteText(dir_.File("chat.txt"), "you damn idiot loser\n");
+  }
+
+  CommandResult Classify() {
+    return Tervo("classify chat.txt --data-dir . --temp-dir . --user bob", dir_.path());
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(BadDataTest, ClassifyStopsOnADataFileThatIsThereButCannotBeLoaded) {
+  struct Case {
+    const char* file;
+    std::function<void(const std::string&)> damage;
+    const char* reason;
+  };
+  const std::string work = dir_.path();
+  const Case cases[] = {
+      {"imwords.dat",
+       [](const std::string& p) { std::filesystem::resize_file(p, 100); },
+       "too short for its header"},
+      {"imwords.dat",
+       [](const std::string& p) { WriteText(p, std::string(4000, '\x5a')); },
+       "CRC does not match"},
+      // Sparse, so it costs no disk.
+      {"imwords.dat",
+       [](const std::string& p) { std::filesystem::resize_file(p, 60u << 20); },
+       "exceeds 50 MB"},
+      {"imwords.dat",
+       [](const std::string& p) {
+         std::filesystem::remove(p);
+         std::filesystem::create_directory(p);
+       },
+       "Could not access file"},
+      {"imwords.dat", [&](const std::string& p) { WriteCutPayload(p, work, 9); },
+       "the data inside the file is damaged"},
+      {"im_markovian.dat", [&](const std::string& p) { WriteCutPayload(p, work, 9); },
+       "the data inside the file is damaged"},
+      {"imblacklist.dat", [&](const std::string& p) { WriteCutPayload(p, work, 2); },
+       "the data inside the file is damaged"},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    const std::string path = dir_.File(c.file);
+    if (!std::filesystem::exists(path)) WriteText(path, "");
+    c.damage(path);
+    CommandResult run = Classify();
+    EXPECT_EQ(1, run.status) << c.file << " " << c.reason << "\n" << run.out;
+    EXPECT_NE(std::string::npos, run.out.find(std::string("./") + c.file + ": cannot be loaded: "))
+        << run.out;
+    EXPECT_NE(std::string::npos, run.out.find(c.reason)) << run.out;
+    EXPECT_EQ(std::string::npos, run.out.find("\"line\"")) << "classified anyway: " << run.out;
+    EXPECT_EQ(std::vector<std::string>{}, Leftovers(dir_.path())) << c.reason;
+    std::filesystem::remove_all(path);
+  }
+  // Absent and empty files only leave their filter out.
+  SetUp();
+  std::filesystem::remove(dir_.File("im_markovian.dat"));
+  CommandResult run = Classify();
+  EXPECT_EQ(0, run.status) << run.out;
+  EXPECT_NE(std::string::npos, run.out.find("Im Markovian Filter: not used")) << run.out;
+  run = Classify();  // the filter left an empty file behind
+  EXPECT_EQ(0, run.status) << run.out;
+  EXPECT_EQ(0u, std::filesystem::file_size(dir_.File("im_markovian.dat")));
+}
+
+TEST_F(BadDataTest, ClassifyTakesAnyMessageBytesAndWritesValidJsonLines) {
+  WriteText(dir_.File("bytes.txt"),
+            std::string("\n\xff\xfe damn idiot loser\n\xc3\x28 x\nnul\0inside idiot loser\n\r\n",
+                        50));
+  CommandResult plain = Tervo("classify bytes.txt --data-dir . --temp-dir .", dir_.path(), true);
+  EXPECT_EQ(0, plain.status);
+  WriteText(dir_.File("bytes.jsonl"),
+            "{\"text\":\"abc\xff\xfe def\"}\n{\"text\":\"\"}\n\xff{\n{\"text\":\"idiot loser\"}\n");
+  CommandResult jsonl =
+      Tervo("classify bytes.jsonl --jsonl --data-dir . --temp-dir .", dir_.path(), true);
+  EXPECT_EQ(0, jsonl.status);
+  const std::vector<std::string> plain_lines = tervo_test::SplitLines(plain.out);
+  const std::vector<std::string> jsonl_lines = tervo_test::SplitLines(jsonl.out);
+  ASSERT_EQ(5u, plain_lines.size()) << plain.out;
+  ASSERT_EQ(4u, jsonl_lines.size()) << jsonl.out;
+  for (const auto* lines : {&plain_lines, &jsonl_lines}) {
+    for (const std::string& line : *lines) {
+      EXPECT_TRUE(nlohmann::json::accept(line)) << line;  // UTF-8 and well formed
+    }
+  }
+  // Empty messages are classified (nothing to flag); bytes that are not
+  // UTF-8 do not hide the words around them.
+  EXPECT_NE(std::string::npos, plain_lines[0].find("\"41010\":-1")) << plain_lines[0];
+  EXPECT_NE(std::string::npos, plain_lines[1].find("\"flagged\":[\"Im Words Filter\"")) << plain_lines[1];
+  EXPECT_NE(std::string::npos, jsonl_lines[0].find("\"error\"")) << jsonl_lines[0];
+  EXPECT_NE(std::string::npos, jsonl_lines[1].find("\"41010\":-1")) << jsonl_lines[1];
+  EXPECT_NE(std::string::npos, jsonl_lines[2].find("\"error\"")) << jsonl_lines[2];
+  EXPECT_NE(std::string::npos, jsonl_lines[3].find("\"flagged\":[\"Im Words Filter\"")) << jsonl_lines[3];
+
+  for (const char* input : {"no-such.txt", "."}) {
+    CommandResult run = Tervo(std::string("classify ") + input + " --data-dir . --temp-dir .",
+                              dir_.path());
+    EXPECT_EQ(1, run.status) << input;
+    EXPECT_NE(std::string::npos, run.out.find(std::string("cannot open ") + input)) << run.out;
+  }
+}
+
+TEST_F(BadDataTest, CompileRefusesWhatItCannotReadOrWhatNoReaderWouldTake) {
+  // Garbage in any source: named by file and line, nothing written.
+  WriteText(dir_.File("nul.txt"), std::string("category a 1 2 3 4\nab\0cd 1\n", 26));
+  struct Case {
+    const char* args;
+    const char* message;
+  } cases[] = {
+      {"compile words . -o out.dat", "cannot read ."},
+      {"compile blacklist missing.txt -o out.dat", "cannot read missing.txt"},
+      {"compile words nul.txt -o out.dat", "nul.txt:2: a NUL byte"},
+      {"compile blacklist nul.txt -o out.dat", "nul.txt:2: a NUL byte"},
+      {"compile markovian nul.txt -o out.dat", "nul.txt:2: a NUL byte"},
+  };
+  for (const Case& c : cases) {
+    CommandResult run = Tervo(c.args, dir_.path());
+    EXPECT_EQ(1, run.status) << c.args;
+    EXPECT_NE(std::string::npos, run.out.find(c.message)) << c.args << "\n" << run.out;
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("out.dat"))) << c.args;
+  }
+  // A list whose data file would be above what readers open.
+  {
+    std::ofstream big(dir_.File("big.txt"), std::ios::binary);
+    big << "category big 1 2 3 4\n";
+    const std::string tail(1000, 'x');
+    for (int i = 0; i < 52000; ++i) big << "w" << i << tail << " 1\n";
+  }
+  CommandResult big = Tervo("compile words big.txt -o imwords.dat", dir_.path());
+  EXPECT_EQ(1, big.status);
+  EXPECT_NE(std::string::npos, big.out.find("readers refuse files above 50 MB")) << big.out;
+  // The earlier imwords.dat is untouched.
+  EXPECT_EQ(0, Tervo("dump imwords.dat --work-dir .", dir_.path()).status);
+  EXPECT_EQ(std::vector<std::string>{}, Leftovers(dir_.path()));
+}
+
+TEST_F(BadDataTest, DumpNamesTheDamageOfEveryFormatAndLeavesNoCopy) {
+  for (const char* format : {"words", "blacklist", "markovian"}) {
+    WriteCutPayload(dir_.File("cut.dat"), dir_.path(), 3);
+    CommandResult run =
+        Tervo(std::string("dump cut.dat --work-dir . --as ") + format, dir_.path(), false);
+    EXPECT_EQ(1, run.status) << format << "\n" << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("tervo dump: cut.dat: ")) << run.out;
+    // The header was sound and is printed; nothing of the payload is.
+    EXPECT_NE(std::string::npos, run.out.find("# payload: 4 bytes")) << run.out;
+  }
+  std::filesystem::resize_file(dir_.File("cut.dat"), 60u << 20);
+  CommandResult big = Tervo("dump cut.dat --work-dir .", dir_.path());
+  EXPECT_EQ(1, big.status);
+  EXPECT_NE(std::string::npos, big.out.find("exceeds 50 MB")) << big.out;
+  EXPECT_EQ(std::vector<std::string>{}, Leftovers(dir_.path()));
 }
 
 }  // namespace
