@@ -451,6 +451,23 @@ TEST_F(UrlDbEngineTest, FileEndingInsideCountsAnswersMinus14AndResizesNothing) {
   ExpectBuckets(32, 32, 32);
 }
 
+TEST_F(UrlDbEngineTest, CountsBeyondThePayloadSizeNoTableBeyondItsKeys) {
+  // A damaged header: ten million URLs and sub-domains and 2^32 - 1 domains
+  // announced, two keys present. Sized by the counts, the URL table alone
+  // would take 160 MB of chains, and the domain count would wrap.
+  const std::string path = NewPath();
+  WritePayload(path, dir_.path(), [](IStreamer* out) {
+    UrlDbFileWriter writer(out);
+    writer.WriteHeader(2, 10000000, 10000000, 0xFFFFFFFFu);
+    writer.WriteKey(Key("u0"));
+    writer.WriteKey(Key("u1"));
+  });
+  EXPECT_EQ(Load(path), nsUrlDb2::kUrlDbFileCorrupt);
+  ExpectCounts(2, 0, 0);
+  ExpectBuckets(12, 12, 12);
+  EXPECT_TRUE(Url("u0") && Url("u1"));
+}
+
 TEST_F(UrlDbEngineTest, EmptyPayloadIsCorrupt) {
   const std::string path = NewPath();
   WritePayload(path, dir_.path(), [](IStreamer*) {});

@@ -1,5 +1,8 @@
 #include "src/engines/urldb2/urldb2.h"
 
+#include <stdint.h>
+
+#include <algorithm>
 #include <optional>
 
 #include "common/binstreamer.h"
@@ -16,6 +19,14 @@ namespace {
 constexpr uint32_t kExtraBuckets = 10;
 // Bytes of the payload before the first key: the width and three counts.
 constexpr uint64_t kPayloadHeaderBytes = 16;
+
+// The buckets of a table whose file announces `count` keys, with `words_left`
+// u32 words of keys in the payload: a count beyond the keys those words hold
+// comes from a damaged file and is taken as that many keys.
+uint32_t BucketsFor(uint32_t count, uint64_t words_left) {
+  const uint64_t keys = std::min<uint64_t>(count, words_left / 2);
+  return static_cast<uint32_t>(std::min<uint64_t>(keys + kExtraBuckets, UINT32_MAX));
+}
 
 void Insert(KeyTable* table, uint64_t key) {
   // A duplicate (-451) or an entry that cannot be allocated (-2) is left
@@ -106,13 +117,13 @@ int32_t CUrlDb2Engine::Load(const char* path, const ascommon::sstring& temp_fold
     uint32_t sub_count = 0;
     uint32_t dom_count = 0;
     reader.ReadCounts(&url_count, &sub_count, &dom_count);
-    // A table that cannot have more buckets keeps the ones it has.
-    url_table_.ReHash(url_count + kExtraBuckets);
-    subdomain_table_.ReHash(sub_count + kExtraBuckets);
-    domain_table_.ReHash(dom_count + kExtraBuckets);
-
     const uint64_t payload = stream->payload_size();
     uint64_t words_left = payload > kPayloadHeaderBytes ? (payload - kPayloadHeaderBytes) / 4 : 0;
+    // A table that cannot have more buckets keeps the ones it has.
+    url_table_.ReHash(BucketsFor(url_count, words_left));
+    subdomain_table_.ReHash(BucketsFor(sub_count, words_left));
+    domain_table_.ReHash(BucketsFor(dom_count, words_left));
+
     LoadKeys(&reader, url_count, &words_left, &url_table_);
     LoadKeys(&reader, sub_count, &words_left, &subdomain_table_);
     LoadKeys(&reader, dom_count, &words_left, &domain_table_);

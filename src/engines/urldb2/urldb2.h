@@ -50,8 +50,10 @@ class CUrlDb2Engine {
 
   // Adds the keys of the blacklist file at `path` to the tables;
   // `temp_folder` is the streamer's work folder. Each table first gets its
-  // file count plus 10 buckets (what it holds is re-chained). A key its table
-  // already holds is not added again; a key whose entry cannot be allocated is
+  // file count plus 10 buckets (what it holds is re-chained), the count taken
+  // as at most the keys the payload has room for: a damaged count cannot ask
+  // for more memory than the file's size justifies. A key its table already
+  // holds is not added again; a key whose entry cannot be allocated is
   // skipped. Answers 0; -13 when the file cannot be opened or closed; -9 when
   // its digest width is not 2 (no table touched); -14 when it ends early or is
   // otherwise unreadable (the keys read before the damage stay). Logs the
