@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include "common/asalloc.h"
+#include "src/common/shared_locker.h"
 
 namespace tervo_host {
 
@@ -59,12 +60,17 @@ CAFilter* Plugin::CreateFilter(const char* type_name, ISettingsProvider* setting
 }
 
 int32_t OpenSession(CAFilter* filter, uint64_t id) {
-  if (filter->sessions.Lookup(id) != nullptr) return -451;
-  void* data = filter->CreateSessionData();
-  if (data == nullptr) return -102;
-  if (filter->sessions.Insert(id, nobjSessionInfo{data, filter->IsEnabled(id)}) != 0) {
-    filter->DestroySessionData(data);
-    return -102;
+  {
+    // Items of other sessions may be passing through on other threads: the
+    // session map changes under the module's write lock.
+    ascommon::auto_locker lock(&filter->locker, ascommon::auto_locker::kWrite, true);
+    if (filter->sessions.Lookup(id) != nullptr) return -451;
+    void* data = filter->CreateSessionData();
+    if (data == nullptr) return -102;
+    if (filter->sessions.Insert(id, nobjSessionInfo{data, filter->IsEnabled(id)}) != 0) {
+      filter->DestroySessionData(data);
+      return -102;
+    }
   }
   return filter->ApplySessionSettings(id);
 }

@@ -53,9 +53,10 @@ class Plugin {
 };
 
 // Opens session `id` on `filter`: makes its session data, enters it with the
-// flag IsEnabled gives, and applies its settings. Answers ApplySessionSettings'
-// status, or -102 when the session data cannot be made, -451 when the id is
-// already open.
+// flag IsEnabled gives (under the module's write lock, so items of other
+// sessions may be passing through), and applies its settings. Answers
+// ApplySessionSettings' status, or -102 when the session data cannot be made,
+// -451 when the id is already open.
 int32_t OpenSession(CAFilter* filter, uint64_t id);
 
 // One message: its text, second text and the other party's information.

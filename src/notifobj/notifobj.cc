@@ -28,6 +28,9 @@ bool CNotifiableObject::IsSessionFlagSet(uint64_t session) {
 }
 
 void CNotifiableObject::ReleaseSession(uint64_t session) {
+  // Items of the session may be passing through on other threads, using its
+  // data under the read lock.
+  ascommon::auto_locker lock(&locker, ascommon::auto_locker::kWrite, true);
   const nobjSessionInfo* info = sessions.Lookup(session);
   if (info == nullptr) {
     as_set_err(-104, "Invalid session ID: %d", static_cast<int>(session));

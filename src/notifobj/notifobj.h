@@ -47,8 +47,10 @@ class CNotifiableObject {
   // False when the module is not initialised; else the session's flag (false,
   // logged at level 1, for an unknown id).
   bool IsSessionFlagSet(uint64_t session);
-  // Destroys the session's data and forgets the session. An unknown id, or one
-  // whose data was never made, records -104 and changes nothing.
+  // Under the write lock (so after the items passing through have left),
+  // destroys the session's data and forgets the session. An unknown id, or one
+  // whose data was never made, records -104 and changes nothing. Raises
+  // ASInternalException when the locker's delete flag is set.
   void ReleaseSession(uint64_t session);
   // Releases every session, destroys the shared data under a deleted locker,
   // and resets the locker. Always 0.

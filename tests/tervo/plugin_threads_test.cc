@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <latch>
 #include <mutex>
 #include <string>
@@ -192,6 +193,50 @@ TEST_F(PluginTest, TextFilterReadsTheAgeUnderTheReadLockWhileItChanges) {
     EXPECT_TRUE(value == "1" || value == "2") << line;
   }
   EXPECT_EQ(seen, kThreads * (kItemsPerThread / 5));
+}
+
+// Runs `call` on another thread while this one holds a read lock of
+// `filter`, as an item passing through would; answers whether `call` was
+// still waiting 100 ms later (`while_held` runs then, still under the lock),
+// and then lets it finish.
+bool WaitsForItemsInFlight(CAFilter* filter, const std::function<void()>& call,
+                           const std::function<void()>& while_held) {
+  filter->locker.LockReadOnly();
+  std::atomic<bool> returned{false};
+  std::thread other([&] {
+    call();
+    returned.store(true);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const bool waited = !returned.load();
+  while_held();
+  filter->locker.UnlockReadOnly();
+  other.join();
+  return waited;
+}
+
+TEST_F(PluginTest, SessionsEnterAndLeaveTheMapOnlyBetweenItems) {
+  Watchdog watchdog("SessionsEnterAndLeaveTheMapOnlyBetweenItems");
+  for (const char* name : {kBlacklistName, kWordsName, kSignName, kMarkovianName}) {
+    SCOPED_TRACE(name);
+    CAFilter* filter = Create(name);
+    ASSERT_NE(filter, nullptr);
+    settings_.SetString(kUserAgeKey, "teen", 7);
+    settings_.SetInt(kEnabledKey, 1, 7);
+
+    int32_t status = -1;
+    EXPECT_TRUE(WaitsForItemsInFlight(
+        filter, [&] { status = tervo_host::OpenSession(filter, 7); },
+        [&] { EXPECT_EQ(filter->sessions.Lookup(7), nullptr); }));
+    EXPECT_EQ(status, 0);
+    ASSERT_NE(filter->GetSessionData(7), nullptr);
+
+    EXPECT_TRUE(WaitsForItemsInFlight(
+        filter, [&] { filter->ReleaseSession(7); },
+        [&] { EXPECT_NE(filter->GetSessionData(7), nullptr); }));
+    EXPECT_EQ(filter->sessions.Lookup(7), nullptr);
+    EXPECT_EQ(filter->locker.GetReaderCount(), 0);
+  }
 }
 
 }  // namespace
