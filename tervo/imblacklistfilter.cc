@@ -113,12 +113,14 @@ int32_t CImBlacklistFilter::ApplySharedSettings() {
 int32_t CImBlacklistFilter::ProcessEntity(uint64_t session, ascommon::SItem* item,
                                           uint32_t command) {
   return RunEntityFrame(this, [&] {
+    // The session map is read under the lock too: sessions come and go under
+    // the write lock.
+    auto_locker lock(&locker, auto_locker::kReadOnly, true);
     if (!IsSessionFlagSet(session)) return;
     if (item == nullptr) {
       AS_RAISE(ASBadPtrException, 226,
                "[Parental BW List Advanced] invalid item received for processing");
     }
-    auto_locker lock(&locker, auto_locker::kReadOnly, true);
     auto* data = static_cast<BlacklistSharedData*>(sharedData);
     if (data == nullptr) {
       AS_RAISE(ASBadPtrException, 232, "[IM Black List Advanced] invalid shared data struct");

@@ -50,11 +50,13 @@ int32_t CImSignFilter::ApplySharedSettings() {
 
 int32_t CImSignFilter::ProcessEntity(uint64_t session, ascommon::SItem* item, uint32_t command) {
   return RunEntityFrame(this, [&] {
+    // The session map is read under the lock too: sessions come and go under
+    // the write lock.
+    auto_locker lock(&locker, auto_locker::kReadOnly, true);
     if (!IsSessionFlagSet(session)) return;
     if (item == nullptr) {
       AS_RAISE(ASBadPtrException, 38, "[IM Sign] invalid item received for processing");
     }
-    auto_locker lock(&locker, auto_locker::kReadOnly, true);
     auto* data = static_cast<SignSharedData*>(sharedData);
     if (data == nullptr) AS_RAISE(ASBadPtrException, 44, "[IM Sign] invalid shared data struct");
     if (GetSessionData(session) == nullptr) {

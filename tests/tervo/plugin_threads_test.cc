@@ -239,5 +239,36 @@ TEST_F(PluginTest, SessionsEnterAndLeaveTheMapOnlyBetweenItems) {
   }
 }
 
+TEST_F(PluginTest, FlaggedFiltersLookTheSessionUpUnderTheReadLock) {
+  Watchdog watchdog("FlaggedFiltersLookTheSessionUpUnderTheReadLock");
+  for (const char* name : {kBlacklistName, kSignName}) {
+    SCOPED_TRACE(name);
+    CAFilter* filter = Create(name);
+    ASSERT_NE(filter, nullptr);
+    // The host enters session 5 under the write lock while an item of it
+    // (a null one, which only a known flagged session refuses) is passed.
+    filter->locker.LockWrite();
+    std::atomic<bool> returned{false};
+    int32_t status = 0;
+    std::string message;
+    std::thread item([&] {
+      status = filter->ProcessEntity(5, nullptr, 0);
+      message = as_last_err_message();
+      returned.store(true);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(returned.load());
+    void* data = filter->CreateSessionData();
+    ASSERT_NE(data, nullptr);
+    ASSERT_EQ(filter->sessions.Insert(5, nobjSessionInfo{data, true}), 0);
+    filter->locker.UnlockWrite();
+    item.join();
+    // The item saw the session entered.
+    EXPECT_EQ(status, -104);
+    EXPECT_NE(message.find("invalid item received for processing"), std::string::npos) << message;
+    EXPECT_EQ(filter->locker.GetReaderCount(), 0);
+  }
+}
+
 }  // namespace
 }  // namespace tervo_test
