@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The full check: install what is missing, build, run every test; then the same
-# suite built with ASan+UBSan (clang), then the concurrency tests under TSan.
+# suite built with ASan+UBSan (clang), then the concurrency tests under TSan,
+# then every fuzz target for 20 seconds.
 #   bash scripts/check.sh          everything
 #   bash scripts/check.sh --quick  the plain build and its tests only
 set -euo pipefail
@@ -34,3 +35,6 @@ echo "== TSan build (clang), concurrency tests"
 run_suite tsan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DTERVO_SANITIZE=thread -DTERVO_BUILD_BENCH=OFF
 ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L concurrency
+
+echo "== fuzzing (clang, libFuzzer), every target 20 s"
+bash scripts/fuzz.sh --seconds 20 --jobs 2
