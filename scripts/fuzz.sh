@@ -6,8 +6,9 @@
 # Options:
 #   --seconds N   how long each target runs (default 30)
 #   --jobs N      targets run at once, 1 or 2 (default 1)
-#   --merge       afterwards, add the inputs that found new coverage to
-#                 fuzz/corpus/<target> (libFuzzer -merge=1); otherwise the
+#   --merge       afterwards, add to fuzz/corpus/<target> the inputs that
+#                 reach code its seeds do not (libFuzzer -merge=1, counting
+#                 edges only, which keeps the corpus small); otherwise the
 #                 committed corpus is left as it is
 #   --out DIR     the run's folder (default build-fuzz/fuzz-runs/<time>):
 #                 findings/ (crash-, leak-, timeout-, oom- files), logs/,
@@ -130,7 +131,7 @@ done
 if [ "$merge" = 1 ]; then
   for t in "${targets[@]}"; do
     before="$(find "fuzz/corpus/$t" -type f | wc -l)"
-    (cd "$out/work/$t" && TMPDIR="$scratch/$t" "$root/build-fuzz/bin/$t" -merge=1 \
+    (cd "$out/work/$t" && TMPDIR="$scratch/$t" "$root/build-fuzz/bin/$t" -merge=1 -use_counters=0 \
       -max_len="$(max_len "$t")" "$root/fuzz/corpus/$t" "$out/corpus/$t" >>"$out/logs/$t.log" 2>&1)
     echo "merged $t: $before -> $(find "fuzz/corpus/$t" -type f | wc -l) seeds"
   done
