@@ -16,11 +16,24 @@ run_suite() {  # name, extra cmake arguments...
   cmake --build "$dir" -j"$jobs"
 }
 
+# Runs CTest on a build folder (more arguments go to ctest) and adds the number
+# of tests it ran to `passed`; a failure ends the check.
+passed=0
+run_tests() {
+  local dir="$1"; shift
+  local log="$dir/ctest-summary.log"
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@" | tee "$log"
+  passed=$((passed + $(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)))
+}
+
 echo "== plain build (g++)"
 run_suite plain
-ctest --test-dir build-plain --output-on-failure -j"$jobs"
+run_tests build-plain
 
-if [ "${1:-}" = "--quick" ]; then exit 0; fi
+if [ "${1:-}" = "--quick" ]; then
+  echo "check: $passed passed, 0 failed"
+  exit 0
+fi
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -29,12 +42,13 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 echo "== ASan+UBSan build (clang)"
 run_suite asan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DTERVO_SANITIZE=address,undefined -DTERVO_BUILD_BENCH=OFF
-ctest --test-dir build-asan --output-on-failure -j"$jobs"
+run_tests build-asan
 
 echo "== TSan build (clang), concurrency tests"
 run_suite tsan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DTERVO_SANITIZE=thread -DTERVO_BUILD_BENCH=OFF
-ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L concurrency
+run_tests build-tsan -L concurrency
 
 echo "== fuzzing (clang, libFuzzer), every target 20 s"
 bash scripts/fuzz.sh --seconds 20 --jobs 2
+echo "check: $passed passed, 0 failed"
