@@ -7,43 +7,11 @@
 #include <vector>
 
 #include "common/binstreamer.h"
-#include "src/engines/markovian/markovian_format.h"
+#include "tests/tervo/model_writer.h"
 #include "tests/tervo/plugin_fixture.h"
 
 namespace tervo_test {
 namespace {
-
-struct Sequence {
-  int32_t value;
-  std::vector<std::string> words;
-};
-struct ModelClass {
-  std::string name;
-  int32_t threshold;
-  std::vector<Sequence> sequences;  // all of one length
-};
-
-// Writes a model whose classes each hold one table of `words.size()`-word
-// sequences.
-void WriteModel(const std::string& path, const std::vector<ModelClass>& classes) {
-  ascommon::CBinaryStreamer out(path.c_str(), ascommon::CBinaryStreamer::kModeWrite, ".", 1);
-  nsMarkovian::MarkovianFileWriter writer(&out);
-  writer.WriteClassCount(static_cast<uint32_t>(classes.size()));
-  for (const ModelClass& c : classes) {
-    const int32_t order = static_cast<int32_t>(c.sequences[0].words.size());
-    writer.WriteClassHeader(ascommon::sstring(c.name.c_str()), c.threshold,
-                            static_cast<uint32_t>(order + 1));
-    for (int32_t k = 0; k < order; ++k) writer.WriteTableOrder(0);
-    writer.WriteTableOrder(order);
-    writer.WriteEntryCount(static_cast<uint32_t>(c.sequences.size()));
-    for (const Sequence& s : c.sequences) {
-      writer.WriteEntryValue(s.value);
-      for (const std::string& w : s.words) {
-        writer.WriteWord(nsMarkovian::WordHash(w.data(), w.size()), ascommon::sstring(w.c_str()));
-      }
-    }
-  }
-}
 
 class MarkovianFilterTest : public PluginTest {
  protected:

@@ -35,9 +35,9 @@
 
 #include "common/binstreamer.h"
 #include "common/item.h"
-#include "src/engines/markovian/markovian_format.h"
 #include "src/engines/urldb2/urldb2_format.h"
 #include "src/engines/wordsheur/imwords_format.h"
+#include "tests/tervo/model_writer.h"
 #include "tests/tervo/plugin_fixture.h"
 
 namespace tervo_test {
@@ -124,16 +124,6 @@ const BlacklistProbe kBlacklistProbes[] = {
     {"FreeGiftCards4U", {false, true}},
     {"shared_creep", {true, true}},
     {"best_friend_ella", {false, false}},
-};
-
-struct ModelSequence {
-  int32_t value;
-  std::vector<std::string> words;
-};
-struct ModelClass {
-  std::string name;
-  int32_t threshold;
-  std::vector<ModelSequence> sequences;  // all two words long
 };
 
 // Both versions name the same classes, so a reload (which merges by class
@@ -258,26 +248,6 @@ void WriteBlacklist(const std::string& path, const std::vector<std::string>& use
   writer.WriteHeader(nsUrlDb2::kDigestWidth, static_cast<uint32_t>(users.size()), 0, 0);
   for (const std::string& user : users) {
     writer.WriteKey(nsUrlDb2::DigestKey(user.data(), user.size()));
-  }
-}
-
-void WriteModel(const std::string& path, const std::vector<ModelClass>& classes) {
-  ascommon::CBinaryStreamer out(path.c_str(), ascommon::CBinaryStreamer::kModeWrite, ".", 1);
-  nsMarkovian::MarkovianFileWriter writer(&out);
-  writer.WriteClassCount(static_cast<uint32_t>(classes.size()));
-  for (const ModelClass& c : classes) {
-    const int32_t order = static_cast<int32_t>(c.sequences[0].words.size());
-    writer.WriteClassHeader(ascommon::sstring(c.name.c_str()), c.threshold,
-                            static_cast<uint32_t>(order + 1));
-    for (int32_t k = 0; k < order; ++k) writer.WriteTableOrder(0);
-    writer.WriteTableOrder(order);
-    writer.WriteEntryCount(static_cast<uint32_t>(c.sequences.size()));
-    for (const ModelSequence& s : c.sequences) {
-      writer.WriteEntryValue(s.value);
-      for (const std::string& w : s.words) {
-        writer.WriteWord(nsMarkovian::WordHash(w.data(), w.size()), ascommon::sstring(w.c_str()));
-      }
-    }
   }
 }
 
