@@ -19,16 +19,6 @@ namespace {
 
 using nsUrlDb2::KeyTable;
 
-struct Folders {
-  tervo_fuzz::ScratchDir input{"imblacklist-in"};
-  tervo_fuzz::ScratchDir work{"imblacklist-work"};
-};
-
-Folders& Dirs() {
-  static Folders folders;
-  return folders;
-}
-
 // Entries counted by walking every chain.
 uint32_t WalkCount(const KeyTable& table) {
   uint32_t n = 0;
@@ -98,7 +88,7 @@ void Exercise(const CUrlDb2Engine& engine) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const Folders& dirs = Dirs();
+  const tervo_fuzz::Folders& dirs = tervo_fuzz::TargetFolders("imblacklist");
   const std::string path = dirs.input.File("imblacklist.dat");
   tervo_fuzz::WritePayloadFile(path, data, size, nsUrlDb2::kUrlDbFileVersion, dirs.work.path());
 

@@ -24,16 +24,6 @@ using nsWordsHeur::CWordsHeurEngine;
 // Stored words checked per input, to keep each run short.
 constexpr int kWordsChecked = 64;
 
-struct Folders {
-  tervo_fuzz::ScratchDir input{"imwords-in"};
-  tervo_fuzz::ScratchDir work{"imwords-work"};
-};
-
-Folders& Dirs() {
-  static Folders folders;
-  return folders;
-}
-
 // Scores `text` and checks what ScoreIMTexts promises of its outputs.
 void Score(const CWordsHeurEngine& engine, const char* text, nsWordsHeur::AgeCategory age,
            int32_t threshold_override, int32_t* score, uint8_t* fired, sstring* names) {
@@ -130,7 +120,7 @@ void Exercise(const CWordsHeurEngine& engine) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const Folders& dirs = Dirs();
+  const tervo_fuzz::Folders& dirs = tervo_fuzz::TargetFolders("imwords");
   const std::string path = dirs.input.File("imwords.dat");
   tervo_fuzz::WritePayloadFile(path, data, size, nsWordsHeur::kWordsFileVersion, dirs.work.path());
 

@@ -35,16 +35,6 @@ constexpr size_t kPayloadTextLimit = 4096;
 // Tables of at most this order get the entry no text matches.
 constexpr int32_t kMaxPaddedOrder = 16;
 
-struct Folders {
-  tervo_fuzz::ScratchDir input{"markovian-in"};
-  tervo_fuzz::ScratchDir work{"markovian-work"};
-};
-
-Folders& Dirs() {
-  static Folders folders;
-  return folders;
-}
-
 std::string Text(const sstring& s) {
   return s.data() != nullptr ? std::string(s.data(), s.length()) : std::string();
 }
@@ -58,7 +48,7 @@ struct Outcome {
 };
 
 int32_t Load(CIMMarkovianEngine* engine, const std::string& path) {
-  const Folders& dirs = Dirs();
+  const tervo_fuzz::Folders& dirs = tervo_fuzz::TargetFolders("markovian");
   int32_t rc = 0;
   {
     // The engine keeps its working copy in the current folder.
@@ -193,7 +183,7 @@ uint32_t UnusedHash(const std::vector<std::string>& texts) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const Folders& dirs = Dirs();
+  const tervo_fuzz::Folders& dirs = tervo_fuzz::TargetFolders("markovian");
   const std::string path = dirs.input.File("im_markovian.dat");
   tervo_fuzz::WritePayloadFile(path, data, size, nsMarkovian::kMarkovianFileVersion,
                                dirs.work.path());

@@ -51,16 +51,6 @@ enum Operation : uint8_t {
   kOperationCount
 };
 
-struct Folders {
-  tervo_fuzz::ScratchDir input{"streamer-in"};
-  tervo_fuzz::ScratchDir work{"streamer-work"};
-};
-
-Folders& Dirs() {
-  static Folders folders;
-  return folders;
-}
-
 // The on-disk bytes of `file`, given the digest of their payload when they
 // are long enough to hold a header.
 std::vector<uint8_t> Sealed(const uint8_t* file, size_t size) {
@@ -193,7 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* file = ops + op_count;
   const size_t file_size = size - 2 - op_count;
 
-  const Folders& dirs = Dirs();
+  const tervo_fuzz::Folders& dirs = tervo_fuzz::TargetFolders("streamer");
   const std::string path = dirs.input.File("data.dat");
   const std::vector<uint8_t> bytes = (flags & kSealFlag) != 0
                                          ? Sealed(file, file_size)

@@ -58,6 +58,21 @@ class ScratchDir {
   std::string path_;
 };
 
+// The folders of a target that reads files: where each input is written, and
+// the streamer's work folder. Made on first use, removed when the program
+// ends; a program asks with one `tag` only.
+struct Folders {
+  explicit Folders(const std::string& tag)
+      : input((tag + "-in").c_str()), work((tag + "-work").c_str()) {}
+  ScratchDir input;
+  ScratchDir work;
+};
+
+inline const Folders& TargetFolders(const char* tag) {
+  static const Folders folders(tag);
+  return folders;
+}
+
 // The first entry of `folder` other than "." and "..", or "" when it has
 // none (or cannot be read).
 inline std::string FirstEntry(const std::string& folder) {
