@@ -82,61 +82,58 @@ int WriteDataFile(const std::string& output, uint32_t version, F&& write) {
   return 0;
 }
 
-int RunCompileWords(const CompileOptions& options) {
+// Reads the source, parses it into a `Parsed` with `parse`, writes the data
+// file with `write` and prints what it holds (`summary`). Answers the exit
+// status.
+template <class Parsed, class Parse, class Write, class Summary>
+int Compile(const CompileOptions& options, uint32_t version, Parse&& parse, Write&& write,
+            Summary&& summary) {
   std::string text;
   if (!ReadSource(options.source, &text)) return 1;
-  std::vector<WordsCategory> categories;
+  Parsed parsed;
   std::string error;
-  if (!ParseWordsSource(text, options.source, &categories, &error)) {
+  if (!parse(text, options.source, &parsed, &error)) {
     fprintf(stderr, "tervo compile: %s\n", error.c_str());
     return 1;
   }
-  int status = WriteDataFile(options.output, nsWordsHeur::kWordsFileVersion,
-                             [&](ascommon::IStreamer* out) { WriteWordsPayload(out, categories); });
+  const int status = WriteDataFile(options.output, version,
+                                   [&](ascommon::IStreamer* out) { write(out, parsed); });
   if (status != 0) return status;
-  size_t words = 0;
-  for (const WordsCategory& c : categories) words += c.words.size();
-  fprintf(stderr, "tervo compile: %s: %zu categories, %zu words\n", options.output.c_str(),
-          categories.size(), words);
+  fprintf(stderr, "tervo compile: %s: %s\n", options.output.c_str(), summary(parsed).c_str());
   return 0;
+}
+
+int RunCompileWords(const CompileOptions& options) {
+  return Compile<std::vector<WordsCategory>>(
+      options, nsWordsHeur::kWordsFileVersion, ParseWordsSource, WriteWordsPayload,
+      [](const std::vector<WordsCategory>& categories) {
+        size_t words = 0;
+        for (const WordsCategory& c : categories) words += c.words.size();
+        return std::to_string(categories.size()) + " categories, " + std::to_string(words) +
+               " words";
+      });
 }
 
 int RunCompileBlacklist(const CompileOptions& options) {
-  std::string text;
-  if (!ReadSource(options.source, &text)) return 1;
-  BlacklistKeys keys;
-  std::string error;
-  if (!ParseBlacklistSource(text, options.source, &keys, &error)) {
-    fprintf(stderr, "tervo compile: %s\n", error.c_str());
-    return 1;
-  }
-  int status = WriteDataFile(options.output, nsUrlDb2::kUrlDbFileVersion,
-                             [&](ascommon::IStreamer* out) { WriteBlacklistPayload(out, keys); });
-  if (status != 0) return status;
-  fprintf(stderr, "tervo compile: %s: %zu urls, %zu subdomains, %zu domains (%zu repeats left out)\n",
-          options.output.c_str(), keys.urls.size(), keys.subdomains.size(), keys.domains.size(),
-          keys.repeats);
-  return 0;
+  return Compile<BlacklistKeys>(
+      options, nsUrlDb2::kUrlDbFileVersion, ParseBlacklistSource, WriteBlacklistPayload,
+      [](const BlacklistKeys& keys) {
+        return std::to_string(keys.urls.size()) + " urls, " +
+               std::to_string(keys.subdomains.size()) + " subdomains, " +
+               std::to_string(keys.domains.size()) + " domains (" +
+               std::to_string(keys.repeats) + " repeats left out)";
+      });
 }
 
 int RunCompileMarkovian(const CompileOptions& options) {
-  std::string text;
-  if (!ReadSource(options.source, &text)) return 1;
-  std::vector<MarkovianClass> classes;
-  std::string error;
-  if (!ParseMarkovianSource(text, options.source, &classes, &error)) {
-    fprintf(stderr, "tervo compile: %s\n", error.c_str());
-    return 1;
-  }
-  int status =
-      WriteDataFile(options.output, nsMarkovian::kMarkovianFileVersion,
-                    [&](ascommon::IStreamer* out) { WriteMarkovianPayload(out, classes); });
-  if (status != 0) return status;
-  size_t sequences = 0;
-  for (const MarkovianClass& c : classes) sequences += c.sequences.size();
-  fprintf(stderr, "tervo compile: %s: %zu classes, %zu sequences\n", options.output.c_str(),
-          classes.size(), sequences);
-  return 0;
+  return Compile<std::vector<MarkovianClass>>(
+      options, nsMarkovian::kMarkovianFileVersion, ParseMarkovianSource, WriteMarkovianPayload,
+      [](const std::vector<MarkovianClass>& classes) {
+        size_t sequences = 0;
+        for (const MarkovianClass& c : classes) sequences += c.sequences.size();
+        return std::to_string(classes.size()) + " classes, " + std::to_string(sequences) +
+               " sequences";
+      });
 }
 
 }  // namespace
@@ -145,20 +142,16 @@ void AddCompileCommand(CLI::App& app, Context& context) {
   CLI::App* cmd = app.add_subcommand("compile", "Build a data file from its readable source");
   cmd->require_subcommand(1);
   auto options = std::make_shared<CompileOptions>();
-  CLI::App* words = cmd->add_subcommand("words", "Build imwords.dat (word lists per category)");
-  words->add_option("source", options->source, "The readable source")->required();
-  words->add_option("-o,--output", options->output, "The data file to write")->required();
-  words->callback([options, &context] { context.status = RunCompileWords(*options); });
-  CLI::App* blacklist = cmd->add_subcommand(
-      "blacklist", "Build imblacklist.dat (blocked correspondents, stored as digests)");
-  blacklist->add_option("source", options->source, "The readable source")->required();
-  blacklist->add_option("-o,--output", options->output, "The data file to write")->required();
-  blacklist->callback([options, &context] { context.status = RunCompileBlacklist(*options); });
-  CLI::App* markovian = cmd->add_subcommand(
-      "markovian", "Build im_markovian.dat (word sequences per class)");
-  markovian->add_option("source", options->source, "The readable source")->required();
-  markovian->add_option("-o,--output", options->output, "The data file to write")->required();
-  markovian->callback([options, &context] { context.status = RunCompileMarkovian(*options); });
+  const auto add = [&](const char* name, const char* help, int (*run)(const CompileOptions&)) {
+    CLI::App* sub = cmd->add_subcommand(name, help);
+    sub->add_option("source", options->source, "The readable source")->required();
+    sub->add_option("-o,--output", options->output, "The data file to write")->required();
+    sub->callback([options, &context, run] { context.status = run(*options); });
+  };
+  add("words", "Build imwords.dat (word lists per category)", RunCompileWords);
+  add("blacklist", "Build imblacklist.dat (blocked correspondents, stored as digests)",
+      RunCompileBlacklist);
+  add("markovian", "Build im_markovian.dat (word sequences per class)", RunCompileMarkovian);
 }
 
 }  // namespace tervo_cli

@@ -70,6 +70,17 @@ void MustReach(Counter& counter, int n, const char* what) {
   }
 }
 
+// A thread that asks for a read lock (counting into `asking`), and once in
+// counts into `entered` and leaves.
+std::thread WaitingReader(CSharedLocker* locker, Counter* asking, Counter* entered) {
+  return std::thread([=] {
+    asking->Add();
+    locker->LockReadOnly();
+    entered->Add();
+    locker->UnlockReadOnly();
+  });
+}
+
 struct Raised {
   bool thrown = false;
   std::string what;
@@ -172,12 +183,7 @@ TEST(SharedLockerWriter, ReaderWaitsWhileAWriterHolds) {
 
   Counter reader_asking;
   Counter reader_in;
-  std::thread reader([&] {
-    reader_asking.Add();
-    locker.LockReadOnly();
-    reader_in.Add();
-    locker.UnlockReadOnly();
-  });
+  std::thread reader = WaitingReader(&locker, &reader_asking, &reader_in);
   MustReach(reader_asking, 1, "reader started");
   EXPECT_FALSE(reader_in.WaitFor(1, kStillWaiting)) << "reader entered while the writer held the lock";
   EXPECT_EQ(0, locker.GetReaderCount());
@@ -330,12 +336,7 @@ TEST(AutoLocker, WriteModeHoldsTheLockUntilTheScopeEnds) {
   {
     auto_locker guard(&locker, auto_locker::kWrite, true);
     EXPECT_TRUE(guard.IsLocked());
-    reader = std::thread([&] {
-      reader_asking.Add();
-      locker.LockReadOnly();
-      reader_in.Add();
-      locker.UnlockReadOnly();
-    });
+    reader = WaitingReader(&locker, &reader_asking, &reader_in);
     MustReach(reader_asking, 1, "reader started");
     EXPECT_FALSE(reader_in.WaitFor(1, kStillWaiting)) << "reader entered inside the write scope";
   }
@@ -352,12 +353,7 @@ TEST(AutoLocker, AnyModeButReadOnlyLocksForWriting) {
   {
     auto_locker guard(&locker, 7, true);
     EXPECT_EQ(0, locker.GetReaderCount());
-    reader = std::thread([&] {
-      reader_asking.Add();
-      locker.LockReadOnly();
-      reader_in.Add();
-      locker.UnlockReadOnly();
-    });
+    reader = WaitingReader(&locker, &reader_asking, &reader_in);
     MustReach(reader_asking, 1, "reader started");
     EXPECT_FALSE(reader_in.WaitFor(1, kStillWaiting)) << "mode 7 did not exclude a reader";
   }
