@@ -15,7 +15,6 @@
 
 #include "common/dynlib.h"
 #include "common/utf8.h"
-#include "src/trace/utf16.h"
 
 namespace ascommon {
 

@@ -9,6 +9,13 @@
 
 namespace ascommon {
 
+// The age category of the protected user, which selects the thresholds of
+// the IM filters.
+typedef int32_t AgeCategory;
+inline constexpr AgeCategory kAgeAdult = 0;
+inline constexpr AgeCategory kAgeTeen = 1;
+inline constexpr AgeCategory kAgeChild = 2;
+
 // Keys of an instant-message item. Input black box:
 constexpr uint32_t IM_TEXT_KEY = 40002;      // type 5: the message text
 constexpr uint32_t IM_AUX_TEXT_KEY = 40003;  // type 5: the second form of the text

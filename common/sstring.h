@@ -200,6 +200,9 @@ class sstring : public CBlackBoxObject {
   mutable int32_t error_ = 0;
 };
 
+// CMap's hash of string keys.
+inline uint32_t HashKey(const sstring& key) { return key.hash(); }
+
 }  // namespace ascommon
 
 #endif  // TERVO_COMMON_SSTRING_H_

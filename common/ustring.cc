@@ -271,4 +271,13 @@ int32_t usstring::set_length(uint64_t n) {
   return SetError(0);
 }
 
+int32_t Utf8ToUsstring(const char* in, size_t n, usstring* out) {
+  if (in == nullptr || out == nullptr) return kUtf8NullInput;
+  if (out->fill(n, 0) != 0) return out->error();
+  size_t w = 0;
+  int32_t result = Utf8ToUtf16Units(in, n, out->buffer(), out->size(), &w);
+  out->set_length(w);
+  return result;
+}
+
 }  // namespace ascommon

@@ -133,6 +133,14 @@ class usstring : public CBlackBoxObject {
   mutable int32_t error_ = 0;
 };
 
+// Converts the `n` bytes of UTF-8 at `in` into `out`: the string is sized to
+// n + 1 units and given the converted text. Answers 0, -1 (null `in` or
+// `out`; `out` unchanged), -2 (no memory; `out` unchanged), -50 or -51 (as
+// Utf8ToUtf16Units). Once sized, the string's length is that of the text
+// converted (up to the stop on failure), and its error() is -250 if that
+// count did not fit.
+int32_t Utf8ToUsstring(const char* in, size_t n, usstring* out);
+
 }  // namespace ascommon
 
 #endif  // TERVO_COMMON_USTRING_H_

@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include "common/lower_table.h"
-#include "common/ustring.h"
 
 namespace ascommon {
 
@@ -180,6 +179,31 @@ class Output {
   size_t pos_ = 0;
 };
 
+// The length of the well-formed sequence at `s` (`n` bytes left) with its code
+// point in `*cp`, or 0 when the lead byte, a continuation byte or the room is
+// wrong, or the code point lies beyond U+10FFFF, where UTF-16 ends.
+size_t DecodeForUtf16(const unsigned char* s, size_t n, char32_t* cp) {
+  size_t len = kSequenceLength[s[0]];
+  if (len == 0 || len > n) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    if ((s[k] & 0xC0) != 0x80) return 0;
+  }
+  Utf8Decode(reinterpret_cast<const char*>(s), len, cp);
+  return *cp <= 0x10FFFF ? len : 0;
+}
+
+// Writes `cp` as one unit or a surrogate pair; answers the units written.
+size_t PutUtf16(char32_t cp, char16_t* out) {
+  if (cp < 0x10000) {
+    out[0] = static_cast<char16_t>(cp);
+    return 1;
+  }
+  char32_t v = cp - 0x10000;
+  out[0] = static_cast<char16_t>(0xD800 + (v >> 10));
+  out[1] = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+  return 2;
+}
+
 }  // namespace
 
 int Utf8SequenceLength(unsigned char lead) { return kSequenceLength[lead]; }
@@ -340,16 +364,9 @@ int32_t Utf8ToUtf16Units(const char* in, size_t n, char16_t* out, size_t cap, si
   size_t w = 0;
   int32_t result = 0;
   for (size_t i = 0; i < n;) {
-    size_t len = kSequenceLength[s[i]];
-    bool ok = len != 0 && len <= n - i;
-    for (size_t k = 1; ok && k < len; ++k) ok = (s[i + k] & 0xC0) == 0x80;
     char32_t cp = 0;
-    if (ok) {
-      Utf8Decode(in + i, len, &cp);
-      // Four-byte forms reach 0x1FFFFF; UTF-16 ends at U+10FFFF.
-      ok = cp <= 0x10FFFF;
-    }
-    if (!ok) {
+    size_t len = DecodeForUtf16(s + i, n - i, &cp);
+    if (len == 0) {
       result = kUtf8Invalid;
       break;
     }
@@ -358,26 +375,62 @@ int32_t Utf8ToUtf16Units(const char* in, size_t n, char16_t* out, size_t cap, si
       result = kUtf8OutputTooSmall;
       break;
     }
-    if (units == 2) {
-      char32_t v = cp - 0x10000;
-      out[w++] = static_cast<char16_t>(0xD800 + (v >> 10));
-      out[w++] = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
-    } else {
-      out[w++] = static_cast<char16_t>(cp);
-    }
+    w += PutUtf16(cp, out + w);
     i += len;
   }
   if (written != nullptr) *written = w;
   return result;
 }
 
-int32_t Utf8ToUsstring(const char* in, size_t n, usstring* out) {
-  if (in == nullptr || out == nullptr) return kUtf8NullInput;
-  if (out->fill(n, 0) != 0) return out->error();
-  size_t w = 0;
-  int32_t result = Utf8ToUtf16Units(in, n, out->buffer(), out->size(), &w);
-  out->set_length(w);
-  return result;
+std::u16string Utf8ToUtf16(std::string_view in) {
+  const unsigned char* s = reinterpret_cast<const unsigned char*>(in.data());
+  std::u16string out;
+  out.reserve(in.size());
+  char16_t units[2];
+  for (size_t i = 0; i < in.size();) {
+    char32_t cp = 0;
+    size_t len = DecodeForUtf16(s + i, in.size() - i, &cp);
+    if (len == 0) {
+      out.push_back(u'\uFFFD');
+      ++i;
+      continue;
+    }
+    out.append(units, PutUtf16(cp, units));
+    i += len;
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view in) {
+  std::string out;
+  out.reserve(in.size());
+  for (size_t i = 0; i < in.size(); ++i) {
+    char32_t cp = in[i];
+    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
+        in[i + 1] < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (in[++i] - 0xDC00);
+    } else if (cp >= 0xD800 && cp < 0xE000) {
+      cp = 0xFFFD;
+    }
+    // The standard forms: Utf8Encode's three-byte form above U+FFFF is for
+    // stored data, not for names handed to the system.
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
 }
 
 }  // namespace ascommon

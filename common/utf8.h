@@ -1,5 +1,6 @@
 // UTF-8 helpers: validation, single code point decoding and encoding, simple
-// lower-casing, and conversion to UTF-16.
+// lower-casing, and conversion to UTF-16. The bottom layer: it needs nothing
+// but the lower-case tables.
 //
 // Result codes: 0 ok, -1 null input buffer, -50 ill-formed or truncated
 // input, -51 output buffer too small.
@@ -9,9 +10,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
-namespace ascommon {
+#include <string>
+#include <string_view>
 
-class usstring;
+namespace ascommon {
 
 inline constexpr int32_t kUtf8NullInput = -1;
 inline constexpr int32_t kUtf8Invalid = -50;
@@ -67,12 +69,12 @@ int32_t Utf8RegexToLower(const char* in, size_t n, char* out, size_t cap, size_t
 // (`out` too small).
 int32_t Utf8ToUtf16Units(const char* in, size_t n, char16_t* out, size_t cap, size_t* written);
 
-// Converts the `n` bytes of UTF-8 at `in` into `out`: the string is sized to
-// n + 1 units and given the converted text. Answers 0, -1 (null `in` or
-// `out`; `out` unchanged), -2 (no memory; `out` unchanged), -50 or -51.
-// Once sized, the string's length is that of the text converted (up to the
-// stop on failure), and its error() is -250 if that count did not fit.
-int32_t Utf8ToUsstring(const char* in, size_t n, usstring* out);
+// UTF-8 to UTF-16 for names and environment values: as Utf8ToUtf16Units, but
+// each byte that does not start a well-formed sequence becomes U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view in);
+
+// UTF-16 to standard UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view in);
 
 }  // namespace ascommon
 

@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "src/trace/utf16.h"
+#include "common/utf8.h"
 
 namespace tervo_host {
 

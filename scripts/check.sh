@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The full check: install what is missing, build, run every test; then the same
+# The full check: install what is missing, check the include layers
+# (scripts/layers.py), build, run every test; then the same
 # suite built with ASan+UBSan (clang), then the concurrency tests under TSan,
 # then every fuzz target for 20 seconds.
 #   bash scripts/check.sh          everything
@@ -8,6 +9,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup-debian.sh
+
+echo "== include layers"
+python3 scripts/layers.py
 
 jobs=2
 run_suite() {  # name, extra cmake arguments...

@@ -14,11 +14,10 @@
 
 namespace nsImModules {
 
-// Age categories of the protected user.
-typedef int32_t AgeCategory;
-constexpr AgeCategory kAgeAdult = 0;
-constexpr AgeCategory kAgeTeen = 1;
-constexpr AgeCategory kAgeChild = 2;
+using ascommon::AgeCategory;
+using ascommon::kAgeAdult;
+using ascommon::kAgeChild;
+using ascommon::kAgeTeen;
 
 // Session record of the words and Markovian filters.
 struct ImSessionData {

@@ -15,22 +15,22 @@
 
 namespace nsImModules {
 
-const ascommon::sstring g_strBlacklistFilterName("Im Blacklist Filter");
-const ascommon::sstring g_strWordsFilterName("Im Words Filter");
-const ascommon::sstring g_strSignFilterName("Im Signature Filter");
-const ascommon::sstring g_strMarkovianFilterName("Im Markovian Filter");
-const ascommon::sstring g_strDispatcherName("Im Dispatcher");
-const ascommon::sstring g_strBreakerName("Im Breaker");
-const ascommon::sstring g_strPerformerName("Im Performer");
-const ascommon::sstring g_strStreamerName("Im Streamer");
+const ascommon::sstring g_strBlacklistFilterName(kBlacklistFilterName);
+const ascommon::sstring g_strWordsFilterName(kWordsFilterName);
+const ascommon::sstring g_strSignFilterName(kSignFilterName);
+const ascommon::sstring g_strMarkovianFilterName(kMarkovianFilterName);
+const ascommon::sstring g_strDispatcherName(kDispatcherName);
+const ascommon::sstring g_strBreakerName(kBreakerName);
+const ascommon::sstring g_strPerformerName(kPerformerName);
+const ascommon::sstring g_strStreamerName(kStreamerName);
 
-const ascommon::sstring g_strWordsDataFile("imwords.dat");
-const ascommon::sstring g_strMarkovianDataFile("im_markovian.dat");
-const ascommon::sstring g_strBlacklistDataFile("imblacklist.dat");
-const ascommon::sstring g_strSignDataFile("im_sign.slf");
+const ascommon::sstring g_strWordsDataFile(kWordsDataFile);
+const ascommon::sstring g_strMarkovianDataFile(kMarkovianDataFile);
+const ascommon::sstring g_strBlacklistDataFile(kBlacklistDataFile);
+const ascommon::sstring g_strSignDataFile(kSignDataFile);
 
-const ascommon::sstring g_strCategoryVariable("CATEGORY");
-const ascommon::sstring g_strScoreVariable("SCORE");
+const ascommon::sstring g_strCategoryVariable(kCategoryVariable);
+const ascommon::sstring g_strScoreVariable(kScoreVariable);
 
 }  // namespace nsImModules
 

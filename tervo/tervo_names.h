@@ -1,4 +1,7 @@
-// Names the plug-in builds when it is loaded.
+// The names plug-in and host agree on: module type names, data-file names and
+// the rule-engine variables behind the signature verdict. Every part that
+// spells one of them (the plug-in, the host, the command, the tests) takes it
+// from here; the verdict keys are in common/item.h.
 #ifndef TERVO_TERVO_TERVO_NAMES_H_
 #define TERVO_TERVO_TERVO_NAMES_H_
 
@@ -7,24 +10,40 @@
 namespace nsImModules {
 
 // Module type names. The factory registers the first four.
-extern const ascommon::sstring g_strBlacklistFilterName;  // "Im Blacklist Filter"
-extern const ascommon::sstring g_strWordsFilterName;      // "Im Words Filter"
-extern const ascommon::sstring g_strSignFilterName;       // "Im Signature Filter"
-extern const ascommon::sstring g_strMarkovianFilterName;  // "Im Markovian Filter"
-extern const ascommon::sstring g_strDispatcherName;       // "Im Dispatcher"
-extern const ascommon::sstring g_strBreakerName;          // "Im Breaker"
-extern const ascommon::sstring g_strPerformerName;        // "Im Performer"
-extern const ascommon::sstring g_strStreamerName;         // "Im Streamer"
+inline constexpr char kBlacklistFilterName[] = "Im Blacklist Filter";
+inline constexpr char kWordsFilterName[] = "Im Words Filter";
+inline constexpr char kSignFilterName[] = "Im Signature Filter";
+inline constexpr char kMarkovianFilterName[] = "Im Markovian Filter";
+inline constexpr char kDispatcherName[] = "Im Dispatcher";
+inline constexpr char kBreakerName[] = "Im Breaker";
+inline constexpr char kPerformerName[] = "Im Performer";
+inline constexpr char kStreamerName[] = "Im Streamer";
 
 // Data files in the data folder.
-extern const ascommon::sstring g_strWordsDataFile;      // "imwords.dat"
-extern const ascommon::sstring g_strMarkovianDataFile;  // "im_markovian.dat"
-extern const ascommon::sstring g_strBlacklistDataFile;  // "imblacklist.dat"
-extern const ascommon::sstring g_strSignDataFile;       // "im_sign.slf"
+inline constexpr char kWordsDataFile[] = "imwords.dat";
+inline constexpr char kMarkovianDataFile[] = "im_markovian.dat";
+inline constexpr char kBlacklistDataFile[] = "imblacklist.dat";
+inline constexpr char kSignDataFile[] = "im_sign.slf";
 
 // Rule-engine context variables the signature filter reads.
-extern const ascommon::sstring g_strCategoryVariable;  // "CATEGORY"
-extern const ascommon::sstring g_strScoreVariable;     // "SCORE"
+inline constexpr char kCategoryVariable[] = "CATEGORY";
+inline constexpr char kScoreVariable[] = "SCORE";
+
+// The same names as the strings the plug-in builds when it is loaded.
+extern const ascommon::sstring g_strBlacklistFilterName;
+extern const ascommon::sstring g_strWordsFilterName;
+extern const ascommon::sstring g_strSignFilterName;
+extern const ascommon::sstring g_strMarkovianFilterName;
+extern const ascommon::sstring g_strDispatcherName;
+extern const ascommon::sstring g_strBreakerName;
+extern const ascommon::sstring g_strPerformerName;
+extern const ascommon::sstring g_strStreamerName;
+extern const ascommon::sstring g_strWordsDataFile;
+extern const ascommon::sstring g_strMarkovianDataFile;
+extern const ascommon::sstring g_strBlacklistDataFile;
+extern const ascommon::sstring g_strSignDataFile;
+extern const ascommon::sstring g_strCategoryVariable;
+extern const ascommon::sstring g_strScoreVariable;
 
 }  // namespace nsImModules
 

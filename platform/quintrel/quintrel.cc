@@ -14,10 +14,30 @@
 #include <mutex>
 #include <string>
 
-#include "src/trace/catrace.h"
-#include "src/trace/utf16.h"
+#include "platform/quintrel/quintrel.h"
 
 namespace {
+
+// The file name in UTF-8; an unpaired surrogate becomes U+FFFD. The library
+// stands alone, so it carries this small conversion itself.
+std::string FileNameOf(const char16_t* path) {
+  std::string out;
+  for (const char16_t* p = path; *p != u'\0'; ++p) {
+    char32_t cp = *p;
+    if (cp >= 0xD800 && cp < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (*++p - 0xDC00);
+    } else if (cp >= 0xD800 && cp < 0xE000) {
+      cp = 0xFFFD;
+    }
+    int extra = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
+    static constexpr unsigned char kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
+    out.push_back(static_cast<char>(kLead[extra] | (cp >> (6 * extra))));
+    for (int k = extra - 1; k >= 0; --k) {
+      out.push_back(static_cast<char>(0x80 | ((cp >> (6 * k)) & 0x3F)));
+    }
+  }
+  return out;
+}
 
 int LevelFromEnvironment() {
   const char* text = getenv("TERVO_TRACE_LEVEL");
@@ -88,7 +108,7 @@ std::map<std::string, std::unique_ptr<FileTrace>> g_traces;
 
 extern "C" CATrace* GetTracerW(const char16_t* path, int32_t) {
   if (path == nullptr) return nullptr;
-  std::string file = ascommon::Utf16ToUtf8(path);
+  std::string file = FileNameOf(path);
   for (char& c : file) {
     if (c == '\\') c = '/';
   }

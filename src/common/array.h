@@ -14,7 +14,6 @@
 
 #include "common/asalloc.h"
 #include "common/bbobject.h"
-#include "common/sstring.h"
 #include "src/exceptions/asexception.h"
 
 namespace ascommon {
@@ -166,7 +165,8 @@ inline uint32_t HashKey(const uint32_t& key) {
   return k;
 }
 
-inline uint32_t HashKey(const sstring& key) { return key.hash(); }
+// Keys of other types bring their own HashKey overload, found by argument-
+// dependent lookup (sstring's is in its header).
 
 // A hash table of singly linked chains, keyed by K. 32 buckets unless the
 // constructor says otherwise; the bucket of a key is its hash modulo the

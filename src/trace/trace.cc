@@ -3,7 +3,7 @@
 #include <stdlib.h>
 
 #include "common/dynlib.h"
-#include "src/trace/utf16.h"
+#include "common/utf8.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "src/trace/catrace.h"
+#include "platform/quintrel/quintrel.h"
 
 // A trace that writes nothing: in force whenever no trace library is loaded.
 class CDummyTrace final : public CATrace {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/sstring.h"
+
 namespace {
 
 using ascommon::CArray;

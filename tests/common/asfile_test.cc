@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "src/trace/utf16.h"
+#include "common/utf8.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "common/dynlib.h"
-#include "src/trace/catrace.h"
-#include "src/trace/utf16.h"
+#include "common/utf8.h"
+#include "platform/quintrel/quintrel.h"
 #include "tests/support/test_support.h"
 
 namespace {

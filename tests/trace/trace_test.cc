@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "src/trace/utf16.h"
+#include "common/utf8.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -21,6 +21,7 @@
 
 #include <stdint.h>
 
+#include "common/item.h"
 #include "common/sstring.h"
 #include "src/common/array.h"
 
@@ -32,11 +33,11 @@ namespace nsWordsHeur {
 
 class WordsFileReader;
 
-// The age category of a conversation: selects the threshold of a category.
-typedef int32_t AgeCategory;
-inline constexpr AgeCategory kAgeAdult = 0;
-inline constexpr AgeCategory kAgeTeen = 1;
-inline constexpr AgeCategory kAgeChild = 2;
+// The age category selects the threshold of a category.
+using ascommon::AgeCategory;
+using ascommon::kAgeAdult;
+using ascommon::kAgeChild;
+using ascommon::kAgeTeen;
 
 // The bytes that separate tokens (35 of them, the last three are tab, CR and
 // LF). Runs of them produce no empty tokens.

@@ -1,7 +1,8 @@
 // The trace interface: every log line of the system goes through one object
-// of this type. The trace library hands one out through GetTracerW.
-#ifndef TERVO_SRC_TRACE_CATRACE_H_
-#define TERVO_SRC_TRACE_CATRACE_H_
+// of this type. The trace library (libquintrel.so) hands one out through
+// GetTracerW; this header is its whole interface.
+#ifndef TERVO_PLATFORM_QUINTREL_QUINTREL_H_
+#define TERVO_PLATFORM_QUINTREL_QUINTREL_H_
 
 #include <stdarg.h>
 #include <stdint.h>
@@ -25,4 +26,4 @@ class CATrace {
 // UTF-16 log file path; answers a trace owned by the library, or null.
 extern "C" typedef CATrace* (*GetTracerWFn)(const char16_t* path, int32_t flag);
 
-#endif  // TERVO_SRC_TRACE_CATRACE_H_
+#endif  // TERVO_PLATFORM_QUINTREL_QUINTREL_H_
