@@ -489,4 +489,15 @@ uint32_t CBinaryStreamer::ReadString(sstring* text, uint32_t length) {
   return length;
 }
 
+bool OpenDataFile(std::optional<CBinaryStreamer>* stream, const char* path,
+                  const char* work_folder, uint32_t version) {
+  try {
+    stream->emplace(path, CBinaryStreamer::kModeRead, work_folder, version);
+    return true;
+  } catch (...) {
+    stream->reset();
+    return false;
+  }
+}
+
 }  // namespace ascommon

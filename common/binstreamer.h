@@ -26,6 +26,8 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <optional>
+
 #include "common/sstring.h"
 
 namespace ascommon {
@@ -202,6 +204,20 @@ class CBinaryStreamer final : public IStreamer {
   bool swap_;
   uint64_t payload_size_ = 0;
 };
+
+// The result codes every engine that loads a data file answers with.
+inline constexpr int32_t kDataOk = 0;
+inline constexpr int32_t kDataNoMemory = -10;
+inline constexpr int32_t kDataFileNotFound = -13;
+inline constexpr int32_t kDataFileCorrupt = -14;
+
+// The engines' first loading step: opens the data file at `path` for reading
+// into `*stream` (its working copy in `work_folder`, its version checked).
+// False when the streamer refuses it (missing, unreadable, damaged, another
+// version), `*stream` then left empty; the engine logs its own line and
+// answers kDataFileNotFound.
+bool OpenDataFile(std::optional<CBinaryStreamer>* stream, const char* path,
+                  const char* work_folder, uint32_t version);
 
 }  // namespace ascommon
 

@@ -279,9 +279,7 @@ int32_t CGenericMarkovianEngine::LoadModel(const char* path) {
 int32_t CGenericMarkovianEngine::ReadModel(const char* path) {
   // The streamer's destructor closes the file and removes its working copy.
   std::optional<CBinaryStreamer> stream;
-  try {
-    stream.emplace(path, CBinaryStreamer::kModeRead, ".", nsMarkovian::kMarkovianFileVersion);
-  } catch (...) {
+  if (!ascommon::OpenDataFile(&stream, path, ".", nsMarkovian::kMarkovianFileVersion)) {
     AS_LOG(0, __LINE__, "[Markovian] Signature file not found");
     return kMarkovianFileNotFound;
   }

@@ -31,6 +31,7 @@
 #include <map>
 #include <vector>
 
+#include "common/binstreamer.h"
 #include "common/sstring.h"
 #include "src/engines/markovian/start_index.h"
 
@@ -39,10 +40,10 @@ namespace nsMarkovian {
 class MarkovianFileReader;
 
 // Result codes.
-inline constexpr int32_t kMarkovianOk = 0;
-inline constexpr int32_t kMarkovianNoMemory = -10;
-inline constexpr int32_t kMarkovianFileNotFound = -13;
-inline constexpr int32_t kMarkovianFileCorrupt = -14;
+inline constexpr int32_t kMarkovianOk = ascommon::kDataOk;
+inline constexpr int32_t kMarkovianNoMemory = ascommon::kDataNoMemory;
+inline constexpr int32_t kMarkovianFileNotFound = ascommon::kDataFileNotFound;
+inline constexpr int32_t kMarkovianFileCorrupt = ascommon::kDataFileCorrupt;
 // An entry whose number of hashes differs from its table's order.
 inline constexpr int32_t kMarkovianBadEntry = -550;
 

@@ -99,10 +99,7 @@ bool CUrlDb2Engine::CloseStream(CBinaryStreamer* stream) {
 
 int32_t CUrlDb2Engine::Load(const char* path, const ascommon::sstring& temp_folder) {
   std::optional<CBinaryStreamer> stream;
-  try {
-    stream.emplace(path, CBinaryStreamer::kModeRead, temp_folder.c_str(),
-                   nsUrlDb2::kUrlDbFileVersion);
-  } catch (...) {
+  if (!ascommon::OpenDataFile(&stream, path, temp_folder.c_str(), nsUrlDb2::kUrlDbFileVersion)) {
     AS_LOG(0, 733, "[URLDB2 Engine] Signature file not found");
     return nsUrlDb2::kUrlDbFileNotFound;
   }

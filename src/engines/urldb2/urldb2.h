@@ -15,6 +15,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "common/binstreamer.h"
 #include "common/sstring.h"
 #include "src/common/array.h"
 
@@ -27,10 +28,10 @@ namespace nsUrlDb2 {
 class UrlDbFileReader;
 
 // Result codes of Load.
-inline constexpr int32_t kUrlDbOk = 0;
+inline constexpr int32_t kUrlDbOk = ascommon::kDataOk;
 inline constexpr int32_t kUrlDbWrongWidth = -9;
-inline constexpr int32_t kUrlDbFileNotFound = -13;
-inline constexpr int32_t kUrlDbFileCorrupt = -14;
+inline constexpr int32_t kUrlDbFileNotFound = ascommon::kDataFileNotFound;
+inline constexpr int32_t kUrlDbFileCorrupt = ascommon::kDataFileCorrupt;
 
 // The source name of the engine.
 inline constexpr const char* kUrlDbSourceName = "urldb2";

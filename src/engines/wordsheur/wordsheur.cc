@@ -229,9 +229,7 @@ int32_t CWordsHeurEngine::AppendCategories(IStreamer* stream) {
 int32_t CWordsHeurEngine::LoadIMCategories(const char* path, const sstring& temp_folder) {
   // The streamer's destructor closes the file and removes its working copy.
   std::optional<CBinaryStreamer> stream;
-  try {
-    stream.emplace(path, CBinaryStreamer::kModeRead, temp_folder.c_str(), kWordsFileVersion);
-  } catch (...) {
+  if (!ascommon::OpenDataFile(&stream, path, temp_folder.c_str(), kWordsFileVersion)) {
     AS_LOG(0, __LINE__, "[Fuzzy Engine] Signature file not found");
     return kWordsFileNotFound;
   }

@@ -21,6 +21,7 @@
 
 #include <stdint.h>
 
+#include "common/binstreamer.h"
 #include "common/item.h"
 #include "common/sstring.h"
 #include "src/common/array.h"
@@ -51,10 +52,10 @@ inline constexpr uint64_t kMinWordLength = 3;
 inline constexpr uint64_t kDetailsLimit = 1000;
 
 // Result codes.
-inline constexpr int32_t kWordsOk = 0;
-inline constexpr int32_t kWordsNoMemory = -10;
-inline constexpr int32_t kWordsFileNotFound = -13;
-inline constexpr int32_t kWordsFileCorrupt = -14;
+inline constexpr int32_t kWordsOk = ascommon::kDataOk;
+inline constexpr int32_t kWordsNoMemory = ascommon::kDataNoMemory;
+inline constexpr int32_t kWordsFileNotFound = ascommon::kDataFileNotFound;
+inline constexpr int32_t kWordsFileCorrupt = ascommon::kDataFileCorrupt;
 
 // One category of the list. Allocated through the allocation wrappers and
 // owned by the engine.
