@@ -19,6 +19,9 @@ namespace {
 
 using ascommon::CBinaryStreamer;
 using ascommon::sstring;
+using nsMarkovian::CIMMarkovianEngine;
+using nsMarkovian::MarkovianParams;
+using nsMarkovian::MarkovianResults;
 using tervo_bench::Dir;
 
 constexpr int kClasses = 5;

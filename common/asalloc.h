@@ -4,8 +4,15 @@
 #ifndef TERVO_COMMON_ASALLOC_H_
 #define TERVO_COMMON_ASALLOC_H_
 
+#include <stddef.h>
+
+#include <functional>
+#include <limits>
+#include <map>
 #include <new>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/morvel/morvel.h"
 
@@ -47,6 +54,32 @@ void Delete(T* p) {
   p->~T();
   as_delete_2_9(p);
 }
+
+// A standard-library allocator over the throwing allocation: containers of
+// the engines take their memory where the rest of the system does.
+// std::bad_alloc on failure, as std::allocator.
+template <class T>
+struct Allocator {
+  typedef T value_type;
+  Allocator() = default;
+  template <class U>
+  Allocator(const Allocator<U>&) {}  // NOLINT: rebinding is implicit
+  T* allocate(size_t n) {
+    if (n > std::numeric_limits<size_t>::max() / sizeof(T)) throw std::bad_array_new_length();
+    return static_cast<T*>(as_new_2_9(n * sizeof(T)));
+  }
+  void deallocate(T* p, size_t) { as_delete_2_9(p); }
+  template <class U>
+  bool operator==(const Allocator<U>&) const { return true; }
+};
+
+template <class T>
+using Vector = std::vector<T, Allocator<T>>;
+template <class K, class V, class Less = std::less<K>>
+using Map = std::map<K, V, Less, Allocator<std::pair<const K, V>>>;
+template <class K, class V, class Less = std::less<K>>
+using MultiMap = std::multimap<K, V, Less, Allocator<std::pair<const K, V>>>;
+using String = std::basic_string<char, std::char_traits<char>, Allocator<char>>;
 
 }  // namespace ascommon
 

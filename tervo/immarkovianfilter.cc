@@ -62,7 +62,7 @@ namespace {
 
 // "<name;score>" for every class that fired, in class-name order, the scores
 // truncated toward zero.
-bool VerdictText(const MarkovianResults& results, ascommon::sstring* text) {
+bool VerdictText(const nsMarkovian::MarkovianResults& results, ascommon::sstring* text) {
   if (text->assign("", 0) != 0) return false;
   char score[16];
   for (const auto& [name, value] : results.scores) {
@@ -89,8 +89,8 @@ int32_t CImMarkovianFilter::ProcessEntity(uint64_t session, ascommon::SItem* ite
     AS_LOG(0, __LINE__, "[IM Markovian Filter] Processing current text - age category: %d",
            data->ageCategory);
 
-    MarkovianResults results;
-    MarkovianParams params;
+    nsMarkovian::MarkovianResults results;
+    nsMarkovian::MarkovianParams params;
     params.factor = data->ageFactor;
     params.allClasses = 1;
     const auto* shared = static_cast<MarkovianSharedData*>(sharedData);

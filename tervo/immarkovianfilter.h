@@ -12,7 +12,7 @@ namespace nsImModules {
 
 // The module's shared data, one per module; guarded by its locker.
 struct MarkovianSharedData {
-  CIMMarkovianEngine engine;
+  nsMarkovian::CIMMarkovianEngine engine;
   ascommon::sstring dataPath;     // path of im_markovian.dat once found
   uint8_t loaded = 0;             // a load has succeeded
   uint64_t sizeStamp = ~0ull;     // the file's size at that load

@@ -65,7 +65,7 @@ bool NameLess::operator()(const sstring& a, const sstring& b) const {
 
 bool IsSeparator(uint8_t byte) { return kBytes.word_byte[byte] == 0; }
 
-void CutText(const char* text, std::vector<uint32_t>* out) {
+void CutText(const char* text, HashSequence* out) {
   if (text == nullptr) return;
   const uint8_t* p = reinterpret_cast<const uint8_t*>(text);
   for (;;) {
@@ -83,58 +83,22 @@ void CutText(const char* text, std::vector<uint32_t>* out) {
   }
 }
 
-}  // namespace nsMarkovian
-
-using nsMarkovian::kMarkovianBadEntry;
-using nsMarkovian::kMarkovianFileCorrupt;
-using nsMarkovian::kMarkovianFileNotFound;
-using nsMarkovian::kMarkovianNoMemory;
-using nsMarkovian::kMarkovianOk;
-
 // ---------------------------------------------------------------- NGramTable
 
 int32_t NGramTable::Add(const NGramEntry& entry) {
   if (order < 1 || entry.hashes.size() != static_cast<size_t>(order)) return kMarkovianBadEntry;
   // A multimap inserts after the entries of an equal key: load order is kept.
   entries.emplace(entry.hashes[0], entry);
-  ++revision_;
-  if (indexed_) {
-    indexed_ = false;
-    slots_.clear();
-    filter_.clear();
-    flat_hashes_.clear();
-    flat_values_.clear();
-  }
   return kMarkovianOk;
 }
 
 void NGramTable::BuildIndex() {
-  ++revision_;
-  indexed_ = false;
-  slots_.clear();
-  filter_.clear();
-  flat_hashes_.clear();
-  flat_values_.clear();
   if (order < 1) return;
-
-  size_t keys = 0;
-  for (auto it = entries.begin(); it != entries.end(); it = entries.upper_bound(it->first)) ++keys;
-  // Slots at most half full, at least 8; filter bits 16 per key, at least 64.
-  uint32_t slot_bits = 3;
-  while ((size_t{1} << slot_bits) < keys * 2) ++slot_bits;
-  uint32_t filter_bits = 6;
-  while ((size_t{1} << filter_bits) < keys * 16) ++filter_bits;
-
-  std::vector<Slot> slots(size_t{1} << slot_bits, Slot{0, 0, 0});
-  std::vector<uint64_t> filter((size_t{1} << filter_bits) / 64, 0);
-  std::vector<uint32_t> flat_hashes;
-  std::vector<int32_t> flat_values;
+  Vector<Group> groups;
+  Vector<uint32_t> flat_hashes;
+  Vector<int32_t> flat_values;
   flat_hashes.reserve(entries.size() * static_cast<size_t>(order));
   flat_values.reserve(entries.size());
-  const uint32_t slot_shift = 32 - slot_bits;
-  const uint32_t filter_shift = 32 - filter_bits;
-  const uint32_t mask = (uint32_t{1} << slot_bits) - 1;
-
   for (auto it = entries.begin(); it != entries.end();) {
     const uint32_t key = it->first;
     const uint32_t first = static_cast<uint32_t>(flat_values.size());
@@ -142,56 +106,21 @@ void NGramTable::BuildIndex() {
       flat_hashes.insert(flat_hashes.end(), it->second.hashes.begin(), it->second.hashes.end());
       flat_values.push_back(it->second.value);
     }
-    uint32_t i = SlotIndex(key, slot_shift);
-    while (slots[i].count != 0) i = (i + 1) & mask;
-    slots[i] = Slot{key, first, static_cast<uint32_t>(flat_values.size()) - first};
-    const uint32_t f = FilterIndex(key, filter_shift);
-    filter[f / 64] |= uint64_t{1} << (f % 64);
+    groups.push_back(Group{key, first, static_cast<uint32_t>(flat_values.size()) - first});
   }
-
-  slots_ = std::move(slots);
-  filter_ = std::move(filter);
+  groups_ = std::move(groups);
   flat_hashes_ = std::move(flat_hashes);
   flat_values_ = std::move(flat_values);
-  slot_shift_ = slot_shift;
-  filter_shift_ = filter_shift;
-  indexed_ = true;
 }
 
-bool NGramTable::Find(const uint32_t* seq, size_t remaining, int32_t* value) const {
-  if (order < 1 || remaining < static_cast<size_t>(order)) return false;
-  const uint32_t key = seq[0];
+StartIndex::Run NGramTable::RunOf(const Group& group) const {
   const size_t width = static_cast<size_t>(order);
-
-  if (!indexed_) {
-    const auto range = entries.equal_range(key);
-    for (auto it = range.first; it != range.second; ++it) {
-      if (memcmp(it->second.hashes.data() + 1, seq + 1, (width - 1) * sizeof(uint32_t)) == 0) {
-        *value = it->second.value;
-        return true;
-      }
-    }
-    return false;
-  }
-
-  const uint32_t f = FilterIndex(key, filter_shift_);
-  if (((filter_[f / 64] >> (f % 64)) & 1) == 0) return false;
-  const uint32_t mask = static_cast<uint32_t>(slots_.size()) - 1;
-  for (uint32_t i = SlotIndex(key, slot_shift_);; i = (i + 1) & mask) {
-    const Slot& slot = slots_[i];
-    if (slot.count == 0) return false;
-    if (slot.key == key) return FindInRun(RunOf(slot), seq, remaining, value);
-  }
+  const uint32_t* first = flat_hashes_.data() + static_cast<size_t>(group.first) * width;
+  return {group.first, group.count, flat_values_[group.first], width >= 2 ? first[1] : 0};
 }
 
-nsMarkovian::StartIndex::Run NGramTable::RunOf(const Slot& slot) const {
-  const size_t width = static_cast<size_t>(order);
-  const uint32_t* first = flat_hashes_.data() + static_cast<size_t>(slot.first) * width;
-  return {slot.first, slot.count, flat_values_[slot.first], width >= 2 ? first[1] : 0};
-}
-
-bool NGramTable::FindInRun(const nsMarkovian::StartIndex::Run& run, const uint32_t* seq,
-                           size_t remaining, int32_t* value) const {
+bool NGramTable::FindInRun(const StartIndex::Run& run, const uint32_t* seq, size_t remaining,
+                           int32_t* value) const {
   if (order < 1 || remaining < static_cast<size_t>(order)) return false;
   const size_t width = static_cast<size_t>(order);
   // The first entry, mostly the only one, as far as the run tells.
@@ -234,7 +163,7 @@ void CGenericMarkovianEngine::FreeTables(TableList* tables) {
 // allocated so far are in `*tables` whatever happens; the caller frees them
 // unless it keeps the class). Answers 0 or -10; stream failures pass on as
 // exceptions.
-int32_t CGenericMarkovianEngine::ReadClass(nsMarkovian::MarkovianFileReader* reader,
+int32_t CGenericMarkovianEngine::ReadClass(MarkovianFileReader* reader,
                                            sstring* name, int32_t* threshold,
                                            TableList* tables) {
   uint32_t table_count = 0;
@@ -272,18 +201,18 @@ int32_t CGenericMarkovianEngine::ReadClass(nsMarkovian::MarkovianFileReader* rea
 
 int32_t CGenericMarkovianEngine::LoadModel(const char* path) {
   const int32_t rc = ReadModel(path);
-  RebuildPlan();
+  if (!RebuildPlan() && rc == kMarkovianOk) return kMarkovianNoMemory;
   return rc;
 }
 
 int32_t CGenericMarkovianEngine::ReadModel(const char* path) {
   // The streamer's destructor closes the file and removes its working copy.
   std::optional<CBinaryStreamer> stream;
-  if (!ascommon::OpenDataFile(&stream, path, ".", nsMarkovian::kMarkovianFileVersion)) {
+  if (!ascommon::OpenDataFile(&stream, path, ".", kMarkovianFileVersion)) {
     AS_LOG(0, __LINE__, "[Markovian] Signature file not found");
     return kMarkovianFileNotFound;
   }
-  nsMarkovian::MarkovianFileReader reader(&*stream);
+  MarkovianFileReader reader(&*stream);
   TableList tables;
   try {
     const uint32_t count = reader.ReadClassCount();
@@ -317,99 +246,103 @@ int32_t CGenericMarkovianEngine::ReadModel(const char* path) {
   return kMarkovianOk;
 }
 
-void CGenericMarkovianEngine::RebuildPlan() {
+bool CGenericMarkovianEngine::RebuildPlan() {
   plans_.clear();
-  starts_.Clear();
-  revisions_.clear();
+  banks_.clear();
+  table_count_ = 0;
   try {
-    std::vector<ClassPlan> plans;
-    std::vector<const NGramTable*> indexed;
-    std::vector<uint32_t> revisions;
+    Vector<ClassPlan> plans;
+    Vector<Vector<const NGramTable*>> banked;
+    size_t count = 0;
     for (const auto& [name, tables] : classes_) {
       ClassPlan plan;
       plan.threshold = ThresholdOf(name);
       plan.ids.assign(tables.size(), -1);
       for (size_t k = 0; k < tables.size(); ++k) {
-        const NGramTable* table = tables[k];
-        if (table == nullptr || indexed.size() == nsMarkovian::StartIndex::kMaxTables) continue;
-        plan.ids[k] = static_cast<int>(indexed.size());
-        indexed.push_back(table);
-        revisions.push_back(table->revision());
+        if (tables[k] == nullptr) continue;
+        if (count % StartIndex::kMaxTables == 0) banked.emplace_back();
+        banked.back().push_back(tables[k]);
+        plan.ids[k] = static_cast<int>(count++);
       }
       plans.push_back(std::move(plan));
     }
-    starts_.Build(indexed);
+    Vector<StartIndex> banks(banked.size());
+    for (size_t b = 0; b < banked.size(); ++b) banks[b].Build(banked[b]);
     plans_ = std::move(plans);
-    revisions_ = std::move(revisions);
+    banks_ = std::move(banks);
+    table_count_ = count;
+    return true;
   } catch (const std::bad_alloc&) {
     plans_.clear();
-    starts_.Clear();
-    revisions_.clear();
+    banks_.clear();
+    return false;
   }
 }
 
 // The working state of one Classify call: the covered flags, the starts of
-// the text's windows, and the current class's score and repeat counts.
+// the text's windows per bank, and the current class's score and repeat
+// counts.
 class CGenericMarkovianEngine::ClassifyCall {
  public:
-  ClassifyCall(const CGenericMarkovianEngine& engine, const std::vector<uint32_t>& seq,
+  // std::bad_alloc passes on.
+  ClassifyCall(const CGenericMarkovianEngine& engine, const HashSequence& seq,
                const MarkovianParams& params, MarkovianResults* results)
       : engine_(engine),
         hashes_(seq.data()),
         n_(static_cast<int64_t>(seq.size())),
         params_(params),
         results_(results),
-        spell_(params.collectMatches != 0 || params.maxRepeats >= 1) {}
+        spell_(params.collectMatches != 0 || params.maxRepeats >= 1),
+        more_banks_(engine.banks_.size() > 1 ? engine.banks_.size() - 1 : 0) {}
 
-  // Allocates the flags and, with `planned`, looks every word up in the
+  // Allocates the flags and looks every word up in each bank of the
   // engine's start index. False when the memory cannot be had.
-  bool Prepare(bool planned) {
+  bool Prepare() {
     if (!flags_.Allocate(static_cast<size_t>(n_) + 1)) return false;
-    return !planned || starts_.Find(engine_.starts_, engine_.revisions_.size(), hashes_,
-                                    static_cast<size_t>(n_));
+    size_t left = engine_.table_count_;
+    for (size_t b = 0; b < engine_.banks_.size(); ++b) {
+      const size_t tables = left < StartIndex::kMaxTables ? left : StartIndex::kMaxTables;
+      left -= tables;
+      if (!StartsOf(b).Find(engine_.banks_[b], tables, hashes_, static_cast<size_t>(n_))) {
+        return false;
+      }
+    }
+    return true;
   }
 
-  // The score of one class; `plan` is null when the engine has none.
-  // std::bad_alloc passes on.
-  float Score(const sstring& name, const TableList& tables, const ClassPlan* plan) {
+  // The score of one class. std::bad_alloc passes on.
+  float Score(const sstring& name, const TableList& tables, const ClassPlan& plan) {
     memset(flags_.data(), 0, static_cast<size_t>(n_) + 1);
     repeats_.clear();
     score_ = 0.0f;
     for (size_t k = tables.size() - 1; k >= 1; --k) {
       if (tables[k] == nullptr) continue;
-      const int id = plan != nullptr ? plan->ids[k] : -1;
-      if (id >= 0 && tables[k]->revision() == engine_.revisions_[static_cast<size_t>(id)]) {
-        ScoreIndexed(name, static_cast<int64_t>(k), *tables[k], static_cast<unsigned>(id));
-      } else {
-        ScoreEveryWindow(name, static_cast<int64_t>(k), *tables[k]);
-      }
+      const unsigned id = static_cast<unsigned>(plan.ids[k]);
+      ScoreTable(name, static_cast<int64_t>(k), *tables[k], id / StartIndex::kMaxTables,
+                 id % StartIndex::kMaxTables);
     }
     return score_;
   }
 
  private:
-  // Looks up the windows of `k` words at every start position.
-  void ScoreEveryWindow(const sstring& name, int64_t k, const NGramTable& table) {
-    const uint8_t* covered = flags_.data();
-    for (int64_t p = 0; p <= n_ - k + 1; ++p) {
-      if (covered[p] != 0 || p >= n_) continue;
-      int32_t value = 0;
-      if (!table.Find(hashes_ + p, static_cast<size_t>(n_ - p), &value)) continue;
-      if (!Count(name, p, k, value)) break;
-    }
-  }
+  TextStarts& StartsOf(size_t bank) { return bank == 0 ? starts_ : more_banks_[bank - 1]; }
 
   // Looks up only the windows whose first word starts entries of table `id`
-  // (in text order), and only among those entries.
-  void ScoreIndexed(const sstring& name, int64_t k, const NGramTable& table, unsigned id) {
+  // of `bank` (in text order), and only among those entries.
+  void ScoreTable(const sstring& name, int64_t k, const NGramTable& table, size_t bank,
+                  unsigned id) {
     const uint8_t* covered = flags_.data();
-    for (const auto* start = starts_.begin(id); start != starts_.end(id); ++start) {
+    const TextStarts& starts = StartsOf(bank);
+    const StartIndex& index = engine_.banks_[bank];
+    for (const auto* start = starts.begin(id); start != starts.end(id); ++start) {
       const int64_t p = start->position;
       if (p > n_ - k + 1) break;
       if (covered[p] != 0) continue;
       int32_t value = 0;
-      const auto& run = engine_.starts_.run(start->run);
-      if (!table.FindInRun(run, hashes_ + p, static_cast<size_t>(n_ - p), &value)) continue;
+      if (!table.FindInRun(index.run(start->run), hashes_ + p, static_cast<size_t>(n_ - p),
+                           &value)) {
+        continue;
+      }
       if (!Count(name, p, k, value)) break;
     }
   }
@@ -456,32 +389,30 @@ class CGenericMarkovianEngine::ClassifyCall {
   MarkovianResults* results_;
   // The text of a match is only looked at when it is counted or collected.
   const bool spell_;
-  nsMarkovian::Scratch<uint8_t> flags_;  // covered positions, n_ + 1 of them
-  nsMarkovian::TextStarts starts_;
-  std::map<std::string, int32_t> repeats_;
-  std::string text_;
+  Scratch<uint8_t> flags_;  // covered positions, n_ + 1 of them
+  TextStarts starts_;       // of the first bank; most models have no other
+  Vector<TextStarts> more_banks_;
+  Map<ascommon::String, int32_t> repeats_;
+  ascommon::String text_;
   float score_ = 0.0f;
 };
 
-int32_t CGenericMarkovianEngine::Classify(const std::vector<uint32_t>& seq,
-                                          MarkovianResults* results,
+int32_t CGenericMarkovianEngine::Classify(const HashSequence& seq, MarkovianResults* results,
                                           const MarkovianParams& params) const {
-  if (results == nullptr) return kMarkovianNoMemory;
+  if (results == nullptr || plans_.size() != classes_.size()) return kMarkovianNoMemory;
   results->scores.clear();
   results->matches.clear();
-  const bool planned = plans_.size() == classes_.size();
-  ClassifyCall call(*this, seq, params, results);
-  if (!call.Prepare(planned)) return kMarkovianNoMemory;
   try {
+    ClassifyCall call(*this, seq, params, results);
+    if (!call.Prepare()) return kMarkovianNoMemory;
     size_t class_index = 0;
     for (const auto& [name, tables] : classes_) {
-      const ClassPlan* plan = planned ? &plans_[class_index++] : nullptr;
-      if (params.allClasses == 0 && !nsMarkovian::ListsClass(params.classList, name)) continue;
+      const ClassPlan& plan = plans_[class_index++];
+      if (params.allClasses == 0 && !ListsClass(params.classList, name)) continue;
       if (tables.empty()) continue;
       const float score = call.Score(name, tables, plan);
-      const int32_t threshold = plan != nullptr ? plan->threshold : ThresholdOf(name);
-      const float needed = static_cast<float>(threshold) * params.factor;
-      const bool fires = score >= needed && threshold > 0;
+      const float needed = static_cast<float>(plan.threshold) * params.factor;
+      const bool fires = score >= needed && plan.threshold > 0;
       if ((fires || params.reportOnlyFired == 0) && name.length() > 0) {
         // emplace keeps the first score of a name already recorded.
         results->scores.emplace(name, score);
@@ -508,12 +439,14 @@ int32_t CIMMarkovianEngine::ClassifyText(const char* text, MarkovianResults* res
     copy = *params;
   }
   copy.reportOnlyFired = 1;
-  std::vector<uint32_t> seq;
+  HashSequence seq;
   try {
     seq.reserve(32);
-    nsMarkovian::CutText(text, &seq);
+    CutText(text, &seq);
   } catch (const std::bad_alloc&) {
     return kMarkovianNoMemory;
   }
   return Classify(seq, results, copy);
 }
+
+}  // namespace nsMarkovian

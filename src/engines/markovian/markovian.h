@@ -9,33 +9,33 @@
 // stretch may still run into it). A class fires when its score reaches
 // threshold * factor and its threshold is positive.
 //
-// The containers here are the standard library's (ordered maps for the
-// classes, thresholds and dictionary, a multimap per table); every table
-// also keeps a flat, hashed copy of its entries built once it is loaded.
-// After each load the engine indexes the first words of all its tables
-// together (start_index.h): a text costs one probe per word, and then only
-// the windows whose first word starts some entry of a table are looked up
-// in it. A table changed after the load (Add) is looked up on its own until
-// the next load.
+// Every table keeps, besides its entries, a flat copy of them grouped by first
+// word, built once when the table is loaded. After each load the engine
+// indexes the first words of all its tables together (start_index.h), 64
+// tables to a bank: a text costs one probe per word and bank, and then only
+// the windows whose first word starts some entry of a table are looked up in
+// it. That is the one lookup path.
 //
-// The model is changed only by LoadModel (and by Add on a table), which the
+// The model is immutable between loads: only LoadModel changes it, which the
 // owner must not run while texts are being classified. Classify keeps its
 // working state in the call, so any number of threads may classify on one
-// engine at once.
+// engine at once. The containers take their memory from the allocation
+// library.
 #ifndef TERVO_SRC_ENGINES_MARKOVIAN_MARKOVIAN_H_
 #define TERVO_SRC_ENGINES_MARKOVIAN_MARKOVIAN_H_
 
 #include <stddef.h>
 #include <stdint.h>
 
-#include <map>
-#include <vector>
-
+#include "common/asalloc.h"
 #include "common/binstreamer.h"
 #include "common/sstring.h"
 #include "src/engines/markovian/start_index.h"
 
 namespace nsMarkovian {
+
+using ascommon::Map;
+using ascommon::Vector;
 
 class MarkovianFileReader;
 
@@ -46,6 +46,9 @@ inline constexpr int32_t kMarkovianFileNotFound = ascommon::kDataFileNotFound;
 inline constexpr int32_t kMarkovianFileCorrupt = ascommon::kDataFileCorrupt;
 // An entry whose number of hashes differs from its table's order.
 inline constexpr int32_t kMarkovianBadEntry = -550;
+
+// A text cut into word hashes.
+typedef Vector<uint32_t> HashSequence;
 
 // Class names in unsigned byte order, a proper prefix first; a null name
 // counts as empty.
@@ -58,86 +61,62 @@ bool IsSeparator(uint8_t byte);
 
 // Cuts `text` (zero-terminated; null counts as empty) into words and appends
 // the hash of each word of two bytes or more to `*out`, in text order.
-void CutText(const char* text, std::vector<uint32_t>* out);
-
-}  // namespace nsMarkovian
+void CutText(const char* text, HashSequence* out);
 
 // One sequence of a table.
 struct NGramEntry {
-  std::vector<uint32_t> hashes;  // the word hashes, exactly the table's order
+  Vector<uint32_t> hashes;  // the word hashes, exactly the table's order
   int32_t value = 0;
 };
 
-// The sequences of one length of one class.
+// The sequences of one length of one class. Filled with Add while its class
+// is read, then frozen by BuildIndex; read-only from then on.
 class NGramTable {
  public:
   explicit NGramTable(int32_t order_in) : order(order_in) {}
   NGramTable(const NGramTable&) = delete;
   NGramTable& operator=(const NGramTable&) = delete;
 
-  // Appends `entry` after the entries sharing its first hash. Answers 0, or
-  // -550 (table unchanged) when its hash count differs from `order` (so a
-  // table of order 0 or less takes no entries: an entry needs a first hash).
-  // The
-  // lookup index is dropped until BuildIndex runs again; std::bad_alloc
-  // passes on.
+  // Appends `entry` after the entries sharing its first hash; only before
+  // BuildIndex. Answers 0, or -550 (table unchanged) when its hash count
+  // differs from `order` (so a table of order 0 or less takes no entries: an
+  // entry needs a first hash). std::bad_alloc passes on.
   int32_t Add(const NGramEntry& entry);
 
-  // Builds the lookup index from `entries`; std::bad_alloc passes on (the
-  // table then looks up through `entries`).
+  // Builds the flat copy of the entries that lookups read; called once,
+  // after the last Add. std::bad_alloc passes on.
   void BuildIndex();
 
-  // Looks for the first entry, in table order, whose hashes equal the
-  // `order` hashes at `seq` and answers its value through `*value`. False
-  // when `remaining` (the hashes available at `seq`) is below the order, the
-  // order is below 1, or nothing matches.
-  bool Find(const uint32_t* seq, size_t remaining, int32_t* value) const;
-
-  // Like Find, for the entries of `run` alone (a run ForEachRun reported
-  // since the last change of the table).
-  bool FindInRun(const nsMarkovian::StartIndex::Run& run, const uint32_t* seq, size_t remaining,
+  // Looks, among the entries of `run` (one ForEachRun reported), for the
+  // first whose hashes equal the `order` hashes at `seq`, in table order, and
+  // answers its value through `*value`. False when `remaining` (the hashes
+  // available at `seq`) is below the order, or nothing matches.
+  bool FindInRun(const StartIndex::Run& run, const uint32_t* seq, size_t remaining,
                  int32_t* value) const;
 
-  // Calls f(first hash, run) for each first hash of the built index, with
-  // the run of its entries that FindInRun takes. Calls nothing while the
-  // index is not built.
+  // Calls f(first hash, run) for each first hash, in ascending order, with
+  // the run of its entries that FindInRun takes.
   template <typename F>
   void ForEachRun(F&& f) const {
-    if (!indexed_) return;
-    for (const Slot& slot : slots_) {
-      if (slot.count != 0) f(slot.key, RunOf(slot));
-    }
+    for (const Group& group : groups_) f(group.key, RunOf(group));
   }
-
-  // Changes with every Add and BuildIndex: runs reported under one revision
-  // hold until it changes.
-  uint32_t revision() const { return revision_; }
 
   int32_t order;
   // First hash -> entry; entries sharing a first hash keep their load order.
-  std::multimap<uint32_t, NGramEntry> entries;
+  ascommon::MultiMap<uint32_t, NGramEntry> entries;
 
  private:
-  struct Slot {
+  struct Group {
     uint32_t key;    // the first hash
     uint32_t first;  // index of its first entry in the flat arrays
-    uint32_t count;  // its entries; 0 marks a free slot
+    uint32_t count;  // its entries
   };
-  nsMarkovian::StartIndex::Run RunOf(const Slot& slot) const;
-  static uint32_t SlotIndex(uint32_t key, uint32_t shift) { return (key * 0x9E3779B1u) >> shift; }
-  static uint32_t FilterIndex(uint32_t key, uint32_t shift) {
-    return (key * 0x85EBCA6Bu) >> shift;
-  }
+  StartIndex::Run RunOf(const Group& group) const;
 
-  bool indexed_ = false;
-  uint32_t revision_ = 0;
-  uint32_t slot_shift_ = 32;
-  uint32_t filter_shift_ = 32;
-  std::vector<Slot> slots_;
-  std::vector<uint64_t> filter_;
+  Vector<Group> groups_;
   // Entry i's hashes are flat_hashes_[i * order ...]; its value flat_values_[i].
-  std::vector<uint32_t> flat_hashes_;
-  std::vector<int32_t> flat_values_;
+  Vector<uint32_t> flat_hashes_;
+  Vector<int32_t> flat_values_;
 };
 
 struct MarkovianParams {
@@ -151,14 +130,14 @@ struct MarkovianParams {
 };
 
 struct MarkovianResults {
-  std::map<ascommon::sstring, float, nsMarkovian::NameLess> scores;
+  Map<ascommon::sstring, float, NameLess> scores;
   // Per class, the texts of its matched sequences ("w1 w2 ;"), each once.
-  std::map<ascommon::sstring, std::vector<ascommon::sstring>, nsMarkovian::NameLess> matches;
+  Map<ascommon::sstring, Vector<ascommon::sstring>, NameLess> matches;
 };
 
 class CGenericMarkovianEngine {
  public:
-  typedef std::vector<NGramTable*> TableList;
+  typedef Vector<NGramTable*> TableList;
 
   CGenericMarkovianEngine() = default;
   // Frees every table.
@@ -168,54 +147,51 @@ class CGenericMarkovianEngine {
 
   // Scores `seq` against the classes; see the file comment and the .cc for
   // the walk. Answers 0, or -10 when the working memory (covered flags,
-  // window starts) cannot be had or `results` is null.
-  virtual int32_t Classify(const std::vector<uint32_t>& seq, MarkovianResults* results,
+  // window starts) cannot be had, `results` is null, or the last load could
+  // not index its tables.
+  virtual int32_t Classify(const HashSequence& seq, MarkovianResults* results,
                            const MarkovianParams& params) const;
 
   // Reads the model at `path` (work folder ".") and merges it: each class
   // read completely replaces the class of that name (its tables freed).
   // Answers 0; -13 when the file cannot be opened; -14 when it is corrupt
-  // (classes completed before the damage stay); -10 when a table cannot be
-  // allocated.
+  // (classes completed before the damage stay); -10 when a table or the
+  // index over the tables cannot be allocated.
   int32_t LoadModel(const char* path);
 
-  const std::map<ascommon::sstring, TableList, nsMarkovian::NameLess>& classes() const {
-    return classes_;
-  }
-  const std::map<ascommon::sstring, int32_t, nsMarkovian::NameLess>& thresholds() const {
-    return thresholds_;
-  }
-  const std::map<uint32_t, ascommon::sstring>& dictionary() const { return dictionary_; }
+  const Map<ascommon::sstring, TableList, NameLess>& classes() const { return classes_; }
+  const Map<ascommon::sstring, int32_t, NameLess>& thresholds() const { return thresholds_; }
+  const Map<uint32_t, ascommon::sstring>& dictionary() const { return dictionary_; }
 
  private:
   static void FreeTables(TableList* tables);
   // LoadModel without rebuilding the plan.
   int32_t ReadModel(const char* path);
   int32_t ThresholdOf(const ascommon::sstring& name) const;
-  int32_t ReadClass(nsMarkovian::MarkovianFileReader* reader, ascommon::sstring* name,
-                    int32_t* threshold, TableList* tables);
+  int32_t ReadClass(MarkovianFileReader* reader, ascommon::sstring* name, int32_t* threshold,
+                    TableList* tables);
 
   // What Classify needs of one class besides its tables, in class order.
   struct ClassPlan {
     int32_t threshold = 0;
-    // Per table index: the table's id in starts_, or -1 when it has none.
-    std::vector<int> ids;
+    // Per table index: the table's number across the banks (bank id / 64,
+    // bit id % 64), or -1 for an empty index.
+    Vector<int> ids;
   };
 
   class ClassifyCall;
 
-  // Rebuilds plans_, starts_ and revisions_ from the classes; on
-  // std::bad_alloc leaves them empty, and Classify then looks every window
-  // up table by table.
-  void RebuildPlan();
+  // Rebuilds plans_ and banks_ from the classes. False, with both left
+  // empty, when the memory cannot be had.
+  bool RebuildPlan();
 
-  std::map<ascommon::sstring, TableList, nsMarkovian::NameLess> classes_;
-  std::map<ascommon::sstring, int32_t, nsMarkovian::NameLess> thresholds_;
-  std::map<uint32_t, ascommon::sstring> dictionary_;
+  Map<ascommon::sstring, TableList, NameLess> classes_;
+  Map<ascommon::sstring, int32_t, NameLess> thresholds_;
+  Map<uint32_t, ascommon::sstring> dictionary_;
 
-  std::vector<ClassPlan> plans_;  // one per class, or none at all
-  nsMarkovian::StartIndex starts_;
-  std::vector<uint32_t> revisions_;  // per id in starts_: its table's revision then
+  Vector<ClassPlan> plans_;     // one per class; empty when the index failed
+  Vector<StartIndex> banks_;    // the start index, 64 tables to a bank
+  size_t table_count_ = 0;      // tables across the banks
 };
 
 class CIMMarkovianEngine : public CGenericMarkovianEngine {
@@ -226,5 +202,7 @@ class CIMMarkovianEngine : public CGenericMarkovianEngine {
   virtual int32_t ClassifyText(const char* text, MarkovianResults* results,
                                MarkovianParams* params) const;
 };
+
+}  // namespace nsMarkovian
 
 #endif  // TERVO_SRC_ENGINES_MARKOVIAN_MARKOVIAN_H_

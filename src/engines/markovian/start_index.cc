@@ -23,14 +23,14 @@ void StartIndex::Clear() {
   runs_.clear();
 }
 
-void StartIndex::Build(const std::vector<const NGramTable*>& tables) {
+void StartIndex::Build(const ascommon::Vector<const NGramTable*>& tables) {
   Clear();
   struct Start {
     uint32_t word;
     uint32_t table;
     Run run;
   };
-  std::vector<Start> starts;
+  ascommon::Vector<Start> starts;
   for (size_t id = 0; id < tables.size() && id < kMaxTables; ++id) {
     tables[id]->ForEachRun([&](uint32_t word, const Run& run) {
       starts.push_back(Start{word, static_cast<uint32_t>(id), run});
@@ -50,8 +50,8 @@ void StartIndex::Build(const std::vector<const NGramTable*>& tables) {
   // Slots at most half full.
   uint32_t bits = 3;
   while ((size_t{1} << bits) < words * 2) ++bits;
-  std::vector<Slot> slots(size_t{1} << bits, Slot{0, 0, 0});
-  std::vector<Run> runs;
+  ascommon::Vector<Slot> slots(size_t{1} << bits, Slot{0, 0, 0});
+  ascommon::Vector<Run> runs;
   runs.reserve(starts.size());
   const uint32_t shift = 32 - bits;
   const uint32_t mask = (uint32_t{1} << bits) - 1;

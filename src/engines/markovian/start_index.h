@@ -6,7 +6,7 @@
 // filter test per word, per class and per length.
 //
 // The index points into the tables it was built from: it must be rebuilt (or
-// cleared) whenever one of them changes or goes away. Lookups are const and
+// cleared) whenever one of them goes away. Lookups are const and
 // may run on many threads at once.
 #ifndef TERVO_SRC_ENGINES_MARKOVIAN_START_INDEX_H_
 #define TERVO_SRC_ENGINES_MARKOVIAN_START_INDEX_H_
@@ -14,13 +14,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include <vector>
-
 #include "common/asalloc.h"
 
-class NGramTable;
-
 namespace nsMarkovian {
+
+class NGramTable;
 
 class StartIndex {
  public:
@@ -41,7 +39,7 @@ class StartIndex {
   // Rebuilds the index over `tables` (table i gets bit i; at most kMaxTables,
   // each built with NGramTable::BuildIndex). std::bad_alloc passes on and
   // leaves the index empty.
-  void Build(const std::vector<const NGramTable*>& tables);
+  void Build(const ascommon::Vector<const NGramTable*>& tables);
 
   void Clear();
 
@@ -80,8 +78,8 @@ class StartIndex {
   }
 
   uint32_t shift_ = 32;
-  std::vector<Slot> slots_;
-  std::vector<Run> runs_;
+  ascommon::Vector<Slot> slots_;
+  ascommon::Vector<Run> runs_;
 };
 
 // Up to this many items a Scratch array lives inside the object (on the
