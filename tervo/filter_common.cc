@@ -10,12 +10,6 @@
 
 namespace nsImModules {
 
-const char16_t kSharedDataPathKey[] = u"/im/general/ImSharedDataPath";
-const char16_t kGlobalTempPathKey[] = u"/im/general/GlobalTempPath";
-const char16_t kSharedLibsPathKey[] = u"/im/general/SharedLibsPath";
-const char16_t kUserAgeKey[] = u"/im/general/UserAge";
-const char16_t kEnabledKey[] = u"/im/filter/Enabled";
-
 const char* ReadStringSetting(CAModule* module, const char16_t* key, uint64_t session) {
   if (module->settings == nullptr) return nullptr;
   return module->settings->GetStringSetting(key, session);

@@ -11,6 +11,7 @@
 #include "platform/morvel/morvel.h"
 #include "src/amodule/amodule.h"
 #include "src/exceptions/asexception.h"
+#include "tervo/tervo_names.h"
 
 namespace nsImModules {
 
@@ -25,12 +26,6 @@ struct ImSessionData {
   AgeCategory ageCategory = kAgeAdult;
 };
 
-// Settings keys.
-extern const char16_t kSharedDataPathKey[];  // "/im/general/ImSharedDataPath"
-extern const char16_t kGlobalTempPathKey[];  // "/im/general/GlobalTempPath"
-extern const char16_t kSharedLibsPathKey[];  // "/im/general/SharedLibsPath"
-extern const char16_t kUserAgeKey[];         // "/im/general/UserAge"
-extern const char16_t kEnabledKey[];         // "/im/filter/Enabled"
 
 // The string setting, or null when it has no value (or no provider is set).
 const char* ReadStringSetting(CAModule* module, const char16_t* key, uint64_t session);

@@ -1,7 +1,7 @@
-// The names plug-in and host agree on: module type names, data-file names and
-// the rule-engine variables behind the signature verdict. Every part that
-// spells one of them (the plug-in, the host, the command, the tests) takes it
-// from here; the verdict keys are in common/item.h.
+// The names plug-in and host agree on: module type names, data-file names,
+// settings keys and the rule-engine variables behind the signature verdict.
+// Every part that spells one of them (the plug-in, the host, the command, the
+// tests) takes it from here; the verdict keys are in common/item.h.
 #ifndef TERVO_TERVO_TERVO_NAMES_H_
 #define TERVO_TERVO_TERVO_NAMES_H_
 
@@ -24,6 +24,13 @@ inline constexpr char kWordsDataFile[] = "imwords.dat";
 inline constexpr char kMarkovianDataFile[] = "im_markovian.dat";
 inline constexpr char kBlacklistDataFile[] = "imblacklist.dat";
 inline constexpr char kSignDataFile[] = "im_sign.slf";
+
+// Settings keys: global ones (session 0) first, then per session.
+inline constexpr char16_t kSharedDataPathKey[] = u"/im/general/ImSharedDataPath";
+inline constexpr char16_t kGlobalTempPathKey[] = u"/im/general/GlobalTempPath";
+inline constexpr char16_t kSharedLibsPathKey[] = u"/im/general/SharedLibsPath";
+inline constexpr char16_t kUserAgeKey[] = u"/im/general/UserAge";
+inline constexpr char16_t kEnabledKey[] = u"/im/filter/Enabled";
 
 // Rule-engine context variables the signature filter reads.
 inline constexpr char kCategoryVariable[] = "CATEGORY";
