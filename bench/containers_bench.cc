@@ -6,6 +6,7 @@
 
 #include "common/blackbox.h"
 #include "common/item.h"
+#include "host/plugin_host.h"
 #include "src/common/array.h"
 
 namespace {
@@ -71,5 +72,23 @@ void BM_BlackBoxItemRoundTrip(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_BlackBoxItemRoundTrip)->Arg(16)->Arg(1024);
+
+// The host's fixed cost per message: building its item around a 90-byte text
+// and the other party, reading both as the filters do and the verdict keys as
+// the host does (none written here), and freeing it.
+void BM_HostItem90(benchmark::State& state) {
+  const std::string text(90, 'w');
+  for (auto _ : state) {
+    tervo_host::Item item(text.c_str(), nullptr, "peer0000001@example.org");
+    benchmark::DoNotOptimize(item.get()->input.GetText(ascommon::IM_TEXT_KEY));
+    benchmark::DoNotOptimize(item.io()->GetText(ascommon::IM_USER_INFO_KEY));
+    benchmark::DoNotOptimize(item.Number(ascommon::IM_WORDS_VERDICT_KEY, -1));
+    benchmark::DoNotOptimize(item.Flag(ascommon::IM_BLACKLIST_FLAG_KEY));
+    benchmark::DoNotOptimize(item.Flag(ascommon::IM_MARKOVIAN_FLAG_KEY));
+    benchmark::DoNotOptimize(item.Text(ascommon::IM_MARKOVIAN_TEXT_KEY));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_HostItem90);
 
 }  // namespace

@@ -140,10 +140,19 @@ void* CopyOut(const CArray<T, 64>& array, void* buffer, uint64_t* count) {
 
 }  // namespace
 
-CBlackBox::CBlackBox() { ReHash(64); }
+// Built with its 64 chains at once: a box is made for every item, and
+// re-hashing from the map's default 32 cost two more allocations and frees.
+CBlackBox::CBlackBox() : CMap(64, nullptr) {}
 
 CBlackBox::~CBlackBox() {
-  for (auto& node : *this) DestroyElement(node.value);
+  // The walk stops at the last element instead of visiting every empty chain
+  // after it; the map's own destructor frees the nodes.
+  uint32_t left = GetCount();
+  if (left == 0) return;
+  for (auto it = begin();; ++it) {
+    DestroyElement(it->value);
+    if (--left == 0) break;
+  }
 }
 
 CBlackBox* CBlackBox::Create() {
@@ -153,15 +162,7 @@ CBlackBox* CBlackBox::Create() {
   } catch (const std::bad_alloc&) {
     box = nullptr;
   }
-  if (box == nullptr) {
-    as_set_err(-102, "Error allocating memory for blackbox");
-    return nullptr;
-  }
-  if (box->GetBucketCount() != 64) {
-    Destroy(box);
-    as_set_err(-102, "Error resizing blackbox");
-    return nullptr;
-  }
+  if (box == nullptr) as_set_err(-102, "Error allocating memory for blackbox");
   return box;
 }
 

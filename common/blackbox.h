@@ -74,8 +74,8 @@ class CBlackBox : public CMap<uint32_t, CBlackBoxElement*> {
     CArray<usstring, 64> utf16;
   };
 
-  // An empty box with 64 buckets (32 when the re-hash could not allocate).
-  // Throws std::bad_alloc when the map cannot be built. Hosts that hold a box
+  // An empty box with 64 buckets. Throws std::bad_alloc when the map cannot
+  // be built. Hosts that hold a box
   // in an item construct it directly; everyone else uses Create.
   CBlackBox();
   ~CBlackBox() override;
@@ -83,7 +83,7 @@ class CBlackBox : public CMap<uint32_t, CBlackBoxElement*> {
   CBlackBox& operator=(const CBlackBox&) = delete;
 
   // A new empty box with 64 buckets, or null (records -102 "Error allocating
-  // memory for blackbox" or "Error resizing blackbox"). Free it with Destroy.
+  // memory for blackbox"). Free it with Destroy.
   static CBlackBox* Create();
   // Destroys every element and frees the box; null is ignored.
   static void Destroy(CBlackBox* box);

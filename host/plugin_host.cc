@@ -76,20 +76,15 @@ int32_t OpenSession(CAFilter* filter, uint64_t id) {
 }
 
 Item::Item(const char* text, const char* aux_text, const char* user_info) {
-  item_.io = ascommon::CBlackBox::Create();
+  item_.io = &io_box_;
   if (text != nullptr) item_.input.SetText(ascommon::IM_TEXT_KEY, text);
   if (aux_text != nullptr) item_.input.SetText(ascommon::IM_AUX_TEXT_KEY, aux_text);
-  if (user_info != nullptr && item_.io != nullptr) {
-    item_.io->SetText(ascommon::IM_USER_INFO_KEY, user_info);
-  }
+  if (user_info != nullptr) io_box_.SetText(ascommon::IM_USER_INFO_KEY, user_info);
 }
 
-Item::~Item() { DropIoBox(); }
+Item::~Item() = default;
 
-void Item::DropIoBox() {
-  ascommon::CBlackBox::Destroy(item_.io);
-  item_.io = nullptr;
-}
+void Item::DropIoBox() { item_.io = nullptr; }
 
 std::string Item::Text(uint32_t key) {
   if (io() == nullptr) return "";

@@ -70,7 +70,8 @@ class Item {
 
   ascommon::SItem* get() { return &item_; }
   ascommon::CBlackBox* io() { return item_.io; }
-  // Drops the input/output box (to see how filters treat an item without it).
+  // Takes the input/output box out of the item (to see how filters treat an
+  // item without it).
   void DropIoBox();
 
   // The verdicts as the host reads them: flags and numbers, or the fallback
@@ -84,6 +85,9 @@ class Item {
 
  private:
   ascommon::SItem item_;
+  // The input/output box, held here rather than allocated: the item points
+  // at it until DropIoBox.
+  ascommon::CBlackBox io_box_;
 };
 
 }  // namespace tervo_host

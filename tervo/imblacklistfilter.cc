@@ -116,7 +116,11 @@ int32_t CImBlacklistFilter::ProcessEntity(uint64_t session, ascommon::SItem* ite
     // The session map is read under the lock too: sessions come and go under
     // the write lock.
     auto_locker lock(&locker, auto_locker::kReadOnly, true);
-    if (!IsSessionFlagSet(session)) return;
+    // One look at the session map for an open session with its flag and its
+    // data; anything else takes the checks below, with their log lines.
+    const nobjSessionInfo* info = initialized ? sessions.Lookup(session) : nullptr;
+    const bool session_open = info != nullptr && info->sessionFlag && info->sessionData != nullptr;
+    if (!session_open && !IsSessionFlagSet(session)) return;
     if (item == nullptr) {
       AS_RAISE(ASBadPtrException, 226,
                "[Parental BW List Advanced] invalid item received for processing");
@@ -125,7 +129,7 @@ int32_t CImBlacklistFilter::ProcessEntity(uint64_t session, ascommon::SItem* ite
     if (data == nullptr) {
       AS_RAISE(ASBadPtrException, 232, "[IM Black List Advanced] invalid shared data struct");
     }
-    if (GetSessionData(session) == nullptr) {
+    if (!session_open && GetSessionData(session) == nullptr) {
       AS_RAISE(ASBadPtrException, 235, "[IM Black List Advanced] invalid data struct");
     }
     if (command != 0) {

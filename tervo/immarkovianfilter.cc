@@ -1,8 +1,12 @@
 #include "tervo/immarkovianfilter.h"
 
-#include <stdio.h>
+#include <string.h>
+
+#include <memory>
+#include <utility>
 
 #include "common/asalloc.h"
+#include "common/blackbox.h"
 #include "src/common/shared_locker.h"
 #include "tervo/filter_common.h"
 #include "tervo/tervo_names.h"
@@ -60,19 +64,55 @@ int32_t CImMarkovianFilter::ApplySharedSettings() {
 
 namespace {
 
+// Writes `value` in decimal at `out`; answers the number of bytes (at most 11).
+size_t FormatScore(int value, char* out) {
+  char digits[12];
+  size_t n = 0;
+  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(value))
+                                 : static_cast<uint64_t>(value);
+  do {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  size_t written = 0;
+  if (value < 0) out[written++] = '-';
+  while (n != 0) out[written++] = digits[--n];
+  return written;
+}
+
+struct DeleteText {
+  void operator()(ascommon::sstring* text) const { ascommon::Delete(text); }
+};
+typedef std::unique_ptr<ascommon::sstring, DeleteText> OwnedText;
+
 // "<name;score>" for every class that fired, in class-name order, the scores
-// truncated toward zero.
-bool VerdictText(const nsMarkovian::MarkovianResults& results, ascommon::sstring* text) {
-  if (text->assign("", 0) != 0) return false;
+// truncated toward zero, built in one block of its exact size. As a stored
+// text it ends at its first zero byte (a class name may hold one). Null when
+// the memory cannot be had.
+OwnedText VerdictText(const nsMarkovian::MarkovianResults& results) {
   char score[16];
+  uint64_t total = 0;
   for (const auto& [name, value] : results.scores) {
-    const int n = snprintf(score, sizeof score, ";%d>", static_cast<int>(value));
-    if (text->append("<", 1) != 0 || text->append(name) != 0 ||
-        text->append(score, static_cast<uint64_t>(n)) != 0) {
-      return false;
-    }
+    total += 3 + name.length() + FormatScore(static_cast<int>(value), score);
   }
-  return true;
+  OwnedText text(ascommon::NewNoThrow<ascommon::sstring>());
+  if (text == nullptr || text->fill(total, '\0') != 0) return nullptr;
+  char* out = text->buffer();
+  for (const auto& [name, value] : results.scores) {
+    *out++ = '<';
+    if (name.length() != 0) memcpy(out, name.data(), name.length());
+    out += name.length();
+    *out++ = ';';
+    out += FormatScore(static_cast<int>(value), out);
+    *out++ = '>';
+  }
+  text->set_length(total);
+  if (strlen(text->c_str()) != total) {
+    ascommon::sstring cut(text->c_str());
+    if (cut.error() != 0) return nullptr;
+    *text = std::move(cut);
+  }
+  return text;
 }
 
 }  // namespace
@@ -99,13 +139,14 @@ int32_t CImMarkovianFilter::ProcessEntity(uint64_t session, ascommon::SItem* ite
       AS_RAISE_CARRYING(ASException, __LINE__, rc,
                         "[IM Markovian Filter] Problems analyzing the item");
     }
-    ascommon::sstring verdict;
-    if (!VerdictText(results, &verdict)) {
-      AS_RAISE(ASMemException, __LINE__, "[IM Markovian Filter] no memory");
-    }
-    if (verdict.length() == 0) return;
+    // No class fired: the verdict text would be empty, and nothing is written.
+    if (results.scores.empty()) return;
+    OwnedText verdict = VerdictText(results);
+    if (verdict == nullptr) AS_RAISE(ASMemException, __LINE__, "[IM Markovian Filter] no memory");
+    // The box takes the text over as it is, also when storing it fails.
     if (item->io->SetBool(ascommon::IM_MARKOVIAN_FLAG_KEY, true) != 0 ||
-        item->io->SetText(ascommon::IM_MARKOVIAN_TEXT_KEY, verdict.c_str()) != 0 ||
+        item->io->StoreValue(ascommon::IM_MARKOVIAN_TEXT_KEY, ascommon::CBlackBox::kText,
+                             verdict.release()) != 0 ||
         item->io->SetInt32(ascommon::IM_MARKOVIAN_VALUE_KEY, 0) != 0) {
       AS_RAISE(ASMemException, __LINE__, "[IM Markovian Filter] could not write the verdict");
     }

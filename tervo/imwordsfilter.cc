@@ -77,13 +77,10 @@ int32_t CImWordsFilter::ProcessEntity(uint64_t session, ascommon::SItem* item, u
     AS_LOG(0, __LINE__, "[IM Words Filter] Processing current text - age category: %d",
            data->ageCategory);
 
-    ascommon::CArray<const char*, 64> texts;
-    if (texts.Add(text->c_str()) != 0) {
-      AS_RAISE(ASMemException, __LINE__, "[IM Words Filter] no memory");
-    }
+    const char* const texts[1] = {text->c_str()};
     int32_t score = -1;
     const auto* shared = static_cast<WordsSharedData*>(sharedData);
-    int32_t rc = shared->engine.ScoreIMTexts(texts, data->ageCategory, &score, nullptr, nullptr,
+    int32_t rc = shared->engine.ScoreIMTexts(texts, 1, data->ageCategory, &score, nullptr, nullptr,
                                              nullptr, -1);
     if (rc != 0) {
       AS_RAISE_CARRYING(ASException, __LINE__, rc, "[IM Words Filter] Problems analyzing the item");

@@ -246,6 +246,14 @@ int32_t CWordsHeurEngine::ClearCategories() {
 int32_t CWordsHeurEngine::ScoreIMTexts(const CArray<const char*, 64>& texts, AgeCategory age,
                                        int32_t* score, sstring* fired_names, sstring* details,
                                        uint8_t* fired, int32_t threshold_override) const {
+  return ScoreIMTexts(texts.GetData(), texts.GetCount(), age, score, fired_names, details, fired,
+                      threshold_override);
+}
+
+int32_t CWordsHeurEngine::ScoreIMTexts(const char* const* texts, uint64_t text_count,
+                                       AgeCategory age, int32_t* score, sstring* fired_names,
+                                       sstring* details, uint8_t* fired,
+                                       int32_t threshold_override) const {
   if (score != nullptr) *score = -1;
   const uint64_t count = categories_.GetCount();
   CategoryInfoIM* const* categories = categories_.GetData();
@@ -261,7 +269,8 @@ int32_t CWordsHeurEngine::ScoreIMTexts(const CArray<const char*, 64>& texts, Age
   sstring key;
   key.fill(sstring::kInlineSize - 2, '\0');
 
-  for (const char* text : texts) {
+  for (uint64_t t = 0; t < text_count; ++t) {
+    const char* text = texts[t];
     if (text == nullptr || text[0] == '\0' || text[1] == '\0' || text[2] == '\0') continue;
     const uint8_t* cursor = reinterpret_cast<const uint8_t*>(text);
     const uint8_t* start;

@@ -108,6 +108,11 @@ class CWordsHeurEngine {
   int32_t ScoreIMTexts(const ascommon::CArray<const char*, 64>& texts, AgeCategory age,
                        int32_t* score, ascommon::sstring* fired_names, ascommon::sstring* details,
                        uint8_t* fired, int32_t threshold_override) const;
+  // As above, over the `count` texts at `texts`: a caller with one text
+  // needs no array.
+  int32_t ScoreIMTexts(const char* const* texts, uint64_t count, AgeCategory age, int32_t* score,
+                       ascommon::sstring* fired_names, ascommon::sstring* details, uint8_t* fired,
+                       int32_t threshold_override) const;
 
   uint64_t GetCategoryCount() const { return categories_.GetCount(); }
   // The category at `index` in list order; raises InvalidIndexException when
