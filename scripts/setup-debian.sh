@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building and testing tervo need,
-# skipping those already present. Run as root (or through sudo).
+# skipping those already present. Installing needs root: as root, through
+# sudo, or (a fresh Debian has no sudo) once with su -c as the message says.
 set -euo pipefail
 
 packages=(
@@ -24,7 +25,14 @@ fi
 
 echo "setup: installing ${missing[*]}"
 sudo=""
-if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null; then
+    echo "setup: installing needs root, and this machine has no sudo; run once as root:" >&2
+    echo "  su -c 'bash $(cd "$(dirname "$0")" && pwd)/setup-debian.sh'" >&2
+    exit 1
+  fi
+  sudo="sudo"
+fi
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -q
 $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <sstream>
 #include <unordered_set>
 
@@ -57,25 +58,58 @@ void WriteBlacklistPayload(ascommon::IStreamer* out, const BlacklistKeys& keys) 
   writer.WriteKeys(keys.domains.data(), keys.domains.size());
 }
 
+namespace {
+
+// Reads the three counts and every key after them with the format's reader,
+// in pieces, handing each key to `key(table, key)`. A count beyond what the
+// payload holds raises at its end, as loading does.
+template <class F>
+void ReadBlacklistTables(nsUrlDb2::UrlDbFileReader* reader, uint32_t counts[3], F&& key) {
+  reader->ReadCounts(&counts[0], &counts[1], &counts[2]);
+  uint64_t keys[nsUrlDb2::UrlDbFileReader::kKeysPerRead];
+  for (int t = 0; t < 3; ++t) {
+    for (uint32_t done = 0; done < counts[t];) {
+      const uint32_t n = std::min(counts[t] - done, nsUrlDb2::UrlDbFileReader::kKeysPerRead);
+      reader->ReadKeys(keys, n);
+      for (uint32_t i = 0; i < n; ++i) key(t, keys[i]);
+      done += n;
+    }
+  }
+}
+
+}  // namespace
+
 std::string ReadBlacklistPayloadAsText(ascommon::IStreamer* in) {
   nsUrlDb2::UrlDbFileReader reader(in);
   std::string out = "# digest width: " + std::to_string(reader.ReadWidth()) + "\n";
+  const char* const kSections[] = {"[urls]", "[subdomains]", "[domains]"};
+  std::string tables;
+  int section = -1;
   uint32_t counts[3] = {};
-  reader.ReadCounts(&counts[0], &counts[1], &counts[2]);
+  ReadBlacklistTables(&reader, counts, [&](int table, uint64_t key) {
+    while (section < table) tables += std::string(kSections[++section]) + "\n";
+    char hex[24];
+    snprintf(hex, sizeof hex, "%016llx\n", static_cast<unsigned long long>(key));
+    tables += hex;
+  });
+  while (section < 2) tables += std::string(kSections[++section]) + "\n";
   out += "# urls: " + std::to_string(counts[0]) + ", subdomains: " + std::to_string(counts[1]) +
          ", domains: " + std::to_string(counts[2]) + "\n";
   out += "# Only the first 8 bytes of each entry's MD5 are stored: the listed texts\n"
          "# cannot be recovered. Keys are shown as 16 hexadecimal digits.\n";
-  const char* const kSections[] = {"[urls]", "[subdomains]", "[domains]"};
-  for (int t = 0; t < 3; ++t) {
-    out += std::string(kSections[t]) + "\n";
-    for (uint32_t i = 0; i < counts[t]; ++i) {
-      char hex[24];
-      snprintf(hex, sizeof hex, "%016llx\n", static_cast<unsigned long long>(reader.ReadKey()));
-      out += hex;
-    }
+  return out + tables;
+}
+
+std::string CheckBlacklistPayload(ascommon::IStreamer* in) {
+  nsUrlDb2::UrlDbFileReader reader(in);
+  const uint32_t width = reader.ReadWidth();
+  if (width != nsUrlDb2::kDigestWidth) {
+    return "keys of " + std::to_string(width) + " digest words, not " +
+           std::to_string(nsUrlDb2::kDigestWidth);
   }
-  return out;
+  uint32_t counts[3] = {};
+  ReadBlacklistTables(&reader, counts, [](int, uint64_t) {});
+  return "";
 }
 
 }  // namespace tervo_cli

@@ -34,6 +34,11 @@ void WriteBlacklistPayload(ascommon::IStreamer* out, const BlacklistKeys& keys);
 // streamer raises on a damaged payload.
 std::string ReadBlacklistPayloadAsText(ascommon::IStreamer* in);
 
+// Reads the payload through as the blacklist engine loads it: empty when it
+// would load, else why not (a digest width other than 2); raises what the
+// streamer raises when the payload ends early.
+std::string CheckBlacklistPayload(ascommon::IStreamer* in);
+
 }  // namespace tervo_cli
 
 #endif  // TERVO_HOST_CLI_BLACKLIST_SOURCE_H_

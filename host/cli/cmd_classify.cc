@@ -17,10 +17,10 @@
 
 #include "common/binstreamer.h"
 #include "host/cli/commands.h"
+#include "host/cli/data_kinds.h"
 #include "host/plugin_host.h"
 #include "host/settings.h"
 #include "platform/morvel/morvel.h"
-#include "src/engines/urldb2/urldb2.h"
 
 namespace tervo_cli {
 
@@ -56,12 +56,13 @@ uint64_t SessionOf(const std::string& age) {
   return 0;
 }
 
-// The key that says a filter flagged the message, and its "flagged" value.
+// Whether `filter` flagged the message: its first verdict key says so (the
+// signature filter, whose rule sets this build does not read, has a flag).
 bool Flagged(const std::string& filter, tervo_host::Item& item) {
-  if (filter == "Im Words Filter") return item.Number(ascommon::IM_WORDS_VERDICT_KEY, -1) != -1;
-  if (filter == "Im Blacklist Filter") return item.Flag(ascommon::IM_BLACKLIST_FLAG_KEY);
-  if (filter == "Im Signature Filter") return item.Flag(ascommon::IM_SIGN_FLAG_KEY);
-  return item.Flag(ascommon::IM_MARKOVIAN_FLAG_KEY);
+  const DataKind* kind = DataKindOfFilter(filter);
+  if (kind == nullptr) return item.Flag(ascommon::IM_SIGN_FLAG_KEY);
+  const uint32_t key = kind->verdict_keys.front();
+  return kind->scored ? item.Number(key, -1) != -1 : item.Flag(key);
 }
 
 struct Message {
@@ -151,7 +152,9 @@ class Classifier {
   // Loads the plug-in, creates the filters, applies the settings and opens
   // the sessions. Filters whose shared settings fail are reported and left
   // out. False when the plug-in itself cannot be used.
-  bool SetUp(const std::string& plugin_path) {
+  bool SetUp(const Context& context) {
+    PrepareTrace(context);
+    const std::string& plugin_path = context.plugin_path;
     std::string error;
     if (!plugin_.Load(plugin_path, &error)) {
       fprintf(stderr, "tervo classify: %s\n", error.c_str());
@@ -176,19 +179,17 @@ class Classifier {
       }
       // A data file that is there but cannot be loaded ends the run: going on
       // without its filter would pass messages it should have flagged.
-      const std::string data_file = DataFileOf(name);
+      const DataKind* kind = DataKindOfFilter(name);
+      const std::string data_file = kind != nullptr ? DataFilePath(kind->file_name) : "";
       const bool present = !data_file.empty() && IsThere(data_file);
       int32_t status = filter->ApplySharedSettings();
       std::string problem;
       if (status != 0 && present) {
         problem = LoadProblem(data_file, as_last_err_message());
-      } else if (present && filter->GetFilterCode() == kBlacklistFilterCode) {
-        // The blacklist filter answers 0 with a list it could not load and
-        // then runs without one; its own loader tells.
-        CUrlDb2Engine engine;
-        const int32_t rc = engine.Load(data_file.c_str(), ascommon::sstring(options_.temp_dir.c_str()));
-        if (rc != 0) problem = LoadProblem(data_file, "the list does not load (" +
-                                                          std::to_string(rc) + ")");
+      } else if (present && kind->check_payload != nullptr) {
+        // This filter answers 0 with data it could not load and then runs
+        // without it: the payload is read through once more to tell.
+        problem = CheckProblem(data_file, *kind);
       }
       if (!problem.empty()) {
         fprintf(stderr, "tervo classify: %s: cannot be loaded: %s\n", data_file.c_str(),
@@ -256,15 +257,8 @@ class Classifier {
   const std::vector<CAFilter*>& filters() const { return filters_; }
 
  private:
-  // The data file the filter `name` loads, in the data folder the settings
-  // name; empty for the signature filter, whose rule sets this build does
-  // not read.
-  std::string DataFileOf(const std::string& name) {
-    const char* file = name == "Im Words Filter"       ? "imwords.dat"
-                       : name == "Im Blacklist Filter" ? "imblacklist.dat"
-                       : name == "Im Markovian Filter" ? "im_markovian.dat"
-                                                       : nullptr;
-    if (file == nullptr) return "";
+  // The data file `file` in the data folder the settings name.
+  std::string DataFilePath(const char* file) {
     const char* folder = settings_.GetStringSetting(u"/im/general/ImSharedDataPath", 0);
     return std::string(folder != nullptr && *folder != '\0' ? folder : ".") + "/" + file;
   }
@@ -288,6 +282,24 @@ class Classifier {
       return e.what();
     }
     return filter_message + " (the data inside the file is damaged)";
+  }
+
+  // Why the present file `path` of `kind` would not load: the container's
+  // complaint, or the payload's; empty when it would.
+  std::string CheckProblem(const std::string& path, const DataKind& kind) {
+    std::string why;
+    try {
+      ascommon::CBinaryStreamer reader(path.c_str(), ascommon::CBinaryStreamer::kModeRead,
+                                       options_.temp_dir.c_str(), 0);
+      try {
+        why = kind.check_payload(&reader);
+      } catch (const std::exception& e) {
+        why = e.what();
+      }
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+    return why.empty() ? why : why + " (the data inside the file is damaged)";
   }
 
   // Every key a filter wrote into the item's input/output box, by number.
@@ -334,7 +346,7 @@ int RunClassify(ClassifyOptions options, const Context& context) {
   std::vector<Message> messages;
   if (!ReadMessages(options, &messages)) return 1;
   Classifier classifier(options);
-  if (!classifier.SetUp(context.plugin_path)) return 1;
+  if (!classifier.SetUp(context)) return 1;
 
   const auto start = std::chrono::steady_clock::now();
   // Workers take messages in turn; results are printed in input order.

@@ -1,4 +1,4 @@
-// tervo compile words SRC -o FILE: builds imwords.dat from its readable source.
+// tervo compile KIND SRC -o FILE: builds a data file from its readable source.
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -10,12 +10,7 @@
 
 #include "common/binstreamer.h"
 #include "host/cli/commands.h"
-#include "host/cli/blacklist_source.h"
-#include "host/cli/markovian_source.h"
-#include "host/cli/words_source.h"
-#include "src/engines/markovian/markovian_format.h"
-#include "src/engines/urldb2/urldb2_format.h"
-#include "src/engines/wordsheur/imwords_format.h"
+#include "host/cli/data_kinds.h"
 
 namespace tervo_cli {
 
@@ -82,58 +77,21 @@ int WriteDataFile(const std::string& output, uint32_t version, F&& write) {
   return 0;
 }
 
-// Reads the source, parses it into a `Parsed` with `parse`, writes the data
-// file with `write` and prints what it holds (`summary`). Answers the exit
-// status.
-template <class Parsed, class Parse, class Write, class Summary>
-int Compile(const CompileOptions& options, uint32_t version, Parse&& parse, Write&& write,
-            Summary&& summary) {
+// Reads the source, parses it as `kind`, writes the data file and prints what
+// it holds. Answers the exit status.
+int RunCompile(const CompileOptions& options, const DataKind& kind) {
   std::string text;
   if (!ReadSource(options.source, &text)) return 1;
-  Parsed parsed;
+  CompiledPayload payload;
   std::string error;
-  if (!parse(text, options.source, &parsed, &error)) {
+  if (!kind.compile(text, options.source, &payload, &error)) {
     fprintf(stderr, "tervo compile: %s\n", error.c_str());
     return 1;
   }
-  const int status = WriteDataFile(options.output, version,
-                                   [&](ascommon::IStreamer* out) { write(out, parsed); });
+  const int status = WriteDataFile(options.output, kind.version, payload.write);
   if (status != 0) return status;
-  fprintf(stderr, "tervo compile: %s: %s\n", options.output.c_str(), summary(parsed).c_str());
+  fprintf(stderr, "tervo compile: %s: %s\n", options.output.c_str(), payload.summary.c_str());
   return 0;
-}
-
-int RunCompileWords(const CompileOptions& options) {
-  return Compile<std::vector<WordsCategory>>(
-      options, nsWordsHeur::kWordsFileVersion, ParseWordsSource, WriteWordsPayload,
-      [](const std::vector<WordsCategory>& categories) {
-        size_t words = 0;
-        for (const WordsCategory& c : categories) words += c.words.size();
-        return std::to_string(categories.size()) + " categories, " + std::to_string(words) +
-               " words";
-      });
-}
-
-int RunCompileBlacklist(const CompileOptions& options) {
-  return Compile<BlacklistKeys>(
-      options, nsUrlDb2::kUrlDbFileVersion, ParseBlacklistSource, WriteBlacklistPayload,
-      [](const BlacklistKeys& keys) {
-        return std::to_string(keys.urls.size()) + " urls, " +
-               std::to_string(keys.subdomains.size()) + " subdomains, " +
-               std::to_string(keys.domains.size()) + " domains (" +
-               std::to_string(keys.repeats) + " repeats left out)";
-      });
-}
-
-int RunCompileMarkovian(const CompileOptions& options) {
-  return Compile<std::vector<MarkovianClass>>(
-      options, nsMarkovian::kMarkovianFileVersion, ParseMarkovianSource, WriteMarkovianPayload,
-      [](const std::vector<MarkovianClass>& classes) {
-        size_t sequences = 0;
-        for (const MarkovianClass& c : classes) sequences += c.sequences.size();
-        return std::to_string(classes.size()) + " classes, " + std::to_string(sequences) +
-               " sequences";
-      });
 }
 
 }  // namespace
@@ -142,16 +100,12 @@ void AddCompileCommand(CLI::App& app, Context& context) {
   CLI::App* cmd = app.add_subcommand("compile", "Build a data file from its readable source");
   cmd->require_subcommand(1);
   auto options = std::make_shared<CompileOptions>();
-  const auto add = [&](const char* name, const char* help, int (*run)(const CompileOptions&)) {
-    CLI::App* sub = cmd->add_subcommand(name, help);
+  for (const DataKind& kind : DataKinds()) {
+    CLI::App* sub = cmd->add_subcommand(kind.format, kind.compile_help);
     sub->add_option("source", options->source, "The readable source")->required();
     sub->add_option("-o,--output", options->output, "The data file to write")->required();
-    sub->callback([options, &context, run] { context.status = run(*options); });
-  };
-  add("words", "Build imwords.dat (word lists per category)", RunCompileWords);
-  add("blacklist", "Build imblacklist.dat (blocked correspondents, stored as digests)",
-      RunCompileBlacklist);
-  add("markovian", "Build im_markovian.dat (word sequences per class)", RunCompileMarkovian);
+    sub->callback([options, &context, &kind] { context.status = RunCompile(*options, kind); });
+  }
 }
 
 }  // namespace tervo_cli

@@ -9,12 +9,12 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "common/binstreamer.h"
 #include "host/cli/commands.h"
-#include "host/cli/blacklist_source.h"
-#include "host/cli/markovian_source.h"
-#include "host/cli/words_source.h"
+#include "host/cli/data_kinds.h"
 
 namespace tervo_cli {
 
@@ -23,17 +23,14 @@ namespace {
 struct DumpOptions {
   std::string file;
   std::string work_folder;
-  std::string format;  // "words", "raw", or empty: by the file's name
+  std::string format;  // a kind's format, "raw", or empty: by the file's name
 };
 
-// The payload format of `options`: as asked, or by the file's name.
-std::string FormatOf(const DumpOptions& options) {
-  if (!options.format.empty()) return options.format;
-  const std::string name = std::filesystem::path(options.file).filename().string();
-  if (name == "imwords.dat") return "words";
-  if (name == "imblacklist.dat") return "blacklist";
-  if (name == "im_markovian.dat") return "markovian";
-  return "raw";
+// The payload's kind: as asked, or by the file's name; null for the header
+// only.
+const DataKind* KindOf(const DumpOptions& options) {
+  if (!options.format.empty()) return DataKindByFormat(options.format);
+  return DataKindByFileName(std::filesystem::path(options.file).filename().string());
 }
 
 std::string Hex(const uint8_t* bytes, size_t n) {
@@ -61,11 +58,8 @@ int RunDump(const DumpOptions& options) {
     printf("# payload: %llu bytes\n", static_cast<unsigned long long>(reader.payload_size()));
     // Decode everything before printing it, so a damaged payload prints
     // nothing of it.
-    const std::string format = FormatOf(options);
-    std::string text;
-    if (format == "words") text = ReadWordsPayloadAsSource(&reader);
-    if (format == "blacklist") text = ReadBlacklistPayloadAsText(&reader);
-    if (format == "markovian") text = ReadMarkovianPayloadAsSource(&reader);
+    const DataKind* kind = KindOf(options);
+    const std::string text = kind != nullptr ? kind->read_as_source(&reader) : "";
     fwrite(text.data(), 1, text.size(), stdout);
     return 0;
   } catch (const std::exception& e) {
@@ -82,10 +76,17 @@ void AddDumpCommand(CLI::App& app, Context& context) {
   options->work_folder = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
   CLI::App* cmd = app.add_subcommand("dump", "Print a data file's header and check its digest");
   cmd->add_option("file", options->file, "The data file")->required();
-  cmd->add_option("--as", options->format,
-                  "Payload format: words, blacklist, markovian, or raw for the header only "
-                  "(default: by file name: imwords.dat, imblacklist.dat, im_markovian.dat)")
-      ->check(CLI::IsMember({"words", "blacklist", "markovian", "raw"}));
+  std::vector<std::string> formats;
+  std::string names;
+  for (const DataKind& kind : DataKinds()) {
+    formats.push_back(kind.format);
+    names += std::string(names.empty() ? "" : ", ") + kind.file_name;
+  }
+  std::string help = "Payload format: ";
+  for (const std::string& format : formats) help += format + ", ";
+  help += "or raw for the header only (default: by file name: " + names + ")";
+  formats.push_back("raw");
+  cmd->add_option("--as", options->format, help)->check(CLI::IsMember(formats));
   cmd->add_option("--work-dir", options->work_folder,
                   "Folder for the temporary unscrambled copy (default: $TMPDIR or /tmp)");
   cmd->callback([options, &context] { context.status = RunDump(*options); });

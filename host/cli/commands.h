@@ -12,11 +12,17 @@ namespace tervo_cli {
 
 struct Context {
   std::string plugin_path;  // tervo.mdl to load
+  std::string trace_dir;    // --trace: the folder of the plug-in's log, or empty
   int status = 0;           // exit status of the command that ran
 };
 
 // The plug-in next to the running program.
 std::string DefaultPluginPath();
+
+// Chooses where the plug-in loaded next writes its log: into --trace's folder,
+// else where AS_TRACER_PATH says, else nowhere. Call before loading it: the
+// plug-in opens its log when it is loaded.
+void PrepareTrace(const Context& context);
 
 void AddDumpCommand(CLI::App& app, Context& context);
 void AddClassifyCommand(CLI::App& app, Context& context);

@@ -97,7 +97,8 @@ std::string ReadMarkovianPayloadAsSource(ascommon::IStreamer* in) {
           uint32_t hash = 0;
           ascommon::sstring word;
           reader.ReadWord(&hash, &word);
-          out += " " + std::string(word.c_str());
+          out += ' ';
+          out += word.c_str();
         }
         out += "\n";
       }

@@ -59,6 +59,8 @@ class CArray : public CBlackBoxObject {
       ++count_;
       return kArrayOk;
     }
+    // A count at the top of its range cannot grow (and growing never frees).
+    if (count_ == UINT64_MAX) return kArrayNoMemory;
     // `x` may live in the block about to be replaced.
     T copy(x);
     int32_t rc = SetSize(count_ + 1, false);

@@ -28,8 +28,7 @@ struct CommandResult {
 // Runs the built tervo with `args` (shell words) in `dir`; `out` gets stdout,
 // and stderr too unless `stdout_only`.
 CommandResult Tervo(const std::string& args, const std::string& dir, bool stdout_only = false) {
-  std::string command = "cd '" + dir + "' && AS_TRACER_PATH='" + dir + "' '" +
-                        tervo_test::ProgramFolder() + "/tervo' " + args +
+  std::string command = "cd '" + dir + "' && '" + tervo_test::ProgramFolder() + "/tervo' " + args +
                         (stdout_only ? " 2>/dev/null" : " 2>&1");
   CommandResult run{-1, ""};
   FILE* pipe = popen(command.c_str(), "r");
@@ -547,6 +546,53 @@ TEST_F(BadDataTest, DumpNamesTheDamageOfEveryFormatAndLeavesNoCopy) {
   EXPECT_EQ(1, big.status);
   EXPECT_NE(std::string::npos, big.out.find("exceeds 50 MB")) << big.out;
   EXPECT_EQ(std::vector<std::string>{}, Leftovers(dir_.path()));
+}
+
+}  // namespace
+
+namespace {
+
+// The plug-in's log goes where --trace or AS_TRACER_PATH names, and nowhere
+// without them.
+TEST(TervoCommand, WritesThePluginLogOnlyWhereAsked) {
+  TempDir dir;
+  WriteText(dir.File("chat.txt"), "hello\nyou damn idiot\n");
+  std::filesystem::create_directory(dir.File("asked"));
+  const std::string asked = dir.File("asked");
+  const struct {
+    const char* env;  // AS_TRACER_PATH
+    std::string args;
+    bool logged;  // into asked/as2_debug.log
+  } cases[] = {
+      {nullptr, "classify chat.txt", false},
+      {nullptr, "--version", false},
+      {nullptr, "classify chat.txt --trace asked", true},
+      {asked.c_str(), "classify chat.txt", true},
+      {"/no/such/folder", "--trace asked classify chat.txt", true},
+  };
+  for (const auto& c : cases) {
+    tervo_test::ScopedEnv env("AS_TRACER_PATH", c.env);
+    CommandResult run = Tervo(c.args, dir.path());
+    EXPECT_EQ(0, run.status) << c.args << "\n" << run.out;
+    const std::string log = dir.File("asked/as2_debug.log");
+    EXPECT_EQ(c.logged, std::filesystem::exists(log)) << c.args;
+    std::filesystem::remove(log);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("as2_debug.log"))) << c.args;
+  }
+  EXPECT_NE(0, Tervo("classify chat.txt --trace missing", dir.path()).status);
+}
+
+// The blacklist filter runs on without a list it cannot load; the command
+// reads the list through itself and stops, as the engine refuses it.
+TEST(TervoCommand, ClassifyStopsOnABlacklistOfAnotherDigestWidth) {
+  TempDir dir;
+  WriteText(dir.File("chat.txt"), "hello\n");
+  WriteCutPayload(dir.File("imblacklist.dat"), dir.path(), 3);  // the width word only
+  CommandResult run = Tervo("classify chat.txt --data-dir . --temp-dir . --user bob", dir.path());
+  EXPECT_EQ(1, run.status) << run.out;
+  EXPECT_NE(std::string::npos, run.out.find("./imblacklist.dat: cannot be loaded: keys of 3 digest "
+                                            "words, not 2 (the data inside the file is damaged)"))
+      << run.out;
 }
 
 }  // namespace

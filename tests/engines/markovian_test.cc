@@ -574,7 +574,7 @@ std::map<std::string, float> Scores(const MarkovianResults& r) {
 TEST_F(MarkovianTest, ClassifyAgreesWithTheObviousWalk) {
   std::mt19937 rng(20261205);
   std::vector<std::string> vocabulary;
-  for (int i = 0; i < 40; ++i) vocabulary.push_back("w" + std::to_string(i));
+  for (int i = 0; i < 40; ++i) vocabulary.push_back(std::string("w").append(std::to_string(i)));
   const auto word = [&] { return vocabulary[rng() % vocabulary.size()]; };
   const std::string path = dir_.File("random.dat");
   WritePayload(path, dir_.path(), [&](IStreamer* out) {

@@ -548,7 +548,8 @@ TEST_F(WordsEngineTest, WordInSeveralCategoriesCountsInEach) {
   std::string expected;
   // More categories than the counters keep on the stack.
   for (int i = 0; i < 70; ++i) {
-    categories.push_back({"k" + std::to_string(i), 0, 0, 0, 0, {{"shared", i + 1}}});
+    categories.push_back(
+        {std::string("k").append(std::to_string(i)), 0, 0, 0, 0, {{"shared", i + 1}}});
     if (i % 10 == 0) categories.back().words.push_back({"tenth", 100});
   }
   ASSERT_EQ(0, Load(categories));
@@ -568,15 +569,17 @@ TEST_F(WordsEngineTest, ConcurrentScoringGivesIdenticalResults) {
   for (int c = 0; c < 3; ++c) {
     Category cat{"cat" + std::to_string(c), 20, 10, 30, 0, {}};
     for (int w = 0; w < 100; ++w)
-      cat.words.push_back({"w" + std::to_string(c * 37 + w), w % 9 + 1});
+      cat.words.push_back({std::string("w").append(std::to_string(c * 37 + w)), w % 9 + 1});
     categories.push_back(cat);
   }
   ASSERT_EQ(0, Load(categories));
   std::vector<std::string> messages;
   for (int m = 0; m < 64; ++m) {
     std::string text;
-    for (int t = 0; t < 12; ++t)
-      text += "W" + std::to_string((m * 13 + t * 7) % 160) + (t % 3 ? " " : ", ");
+    for (int t = 0; t < 12; ++t) {
+      text += 'W';
+      text += std::to_string((m * 13 + t * 7) % 160) + (t % 3 ? " " : ", ");
+    }
     messages.push_back(text);
   }
   std::vector<Outcome> expected;

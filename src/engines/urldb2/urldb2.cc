@@ -38,7 +38,14 @@ void Insert(KeyTable* table, uint64_t key) {
 
 CUrlDb2Engine::CUrlDb2Engine() = default;
 
-CUrlDb2Engine::~CUrlDb2Engine() { Clear(); }
+// Each table frees its entries and its buckets in one pass: clearing them
+// first and leaving the buckets to the tables' own destructors would walk and
+// wipe every bucket array a second time.
+CUrlDb2Engine::~CUrlDb2Engine() {
+  url_table_.Clear();
+  subdomain_table_.Clear();
+  domain_table_.Clear();
+}
 
 void CUrlDb2Engine::Clear() {
   url_table_.RemoveAll();

@@ -44,7 +44,7 @@ class CUrlDb2Engine {
  public:
   // Three empty tables of 32 buckets.
   CUrlDb2Engine();
-  // Clears the tables, then frees them.
+  // Frees every entry of the three tables, then their buckets.
   ~CUrlDb2Engine();
   CUrlDb2Engine(const CUrlDb2Engine&) = delete;
   CUrlDb2Engine& operator=(const CUrlDb2Engine&) = delete;
