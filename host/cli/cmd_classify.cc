@@ -21,6 +21,7 @@
 #include "host/plugin_host.h"
 #include "host/settings.h"
 #include "platform/morvel/morvel.h"
+#include "tervo/tervo_names.h"
 
 namespace tervo_cli {
 
@@ -41,8 +42,10 @@ struct ClassifyOptions {
 };
 
 // The filters, in the order their results are reported.
-const char* const kFilterNames[] = {"Im Words Filter", "Im Blacklist Filter",
-                                    "Im Signature Filter", "Im Markovian Filter"};
+const char* const kFilterNames[] = {nsImModules::kWordsFilterName,
+                                    nsImModules::kBlacklistFilterName,
+                                    nsImModules::kSignFilterName,
+                                    nsImModules::kMarkovianFilterName};
 
 // The blacklist filter's code.
 constexpr uint8_t kBlacklistFilterCode = 200;
@@ -259,7 +262,7 @@ class Classifier {
  private:
   // The data file `file` in the data folder the settings name.
   std::string DataFilePath(const char* file) {
-    const char* folder = settings_.GetStringSetting(u"/im/general/ImSharedDataPath", 0);
+    const char* folder = settings_.GetStringSetting(nsImModules::kSharedDataPathKey, 0);
     return std::string(folder != nullptr && *folder != '\0' ? folder : ".") + "/" + file;
   }
 

@@ -9,6 +9,7 @@
 #include "src/engines/markovian/markovian_format.h"
 #include "src/engines/urldb2/urldb2_format.h"
 #include "src/engines/wordsheur/imwords_format.h"
+#include "tervo/tervo_names.h"
 
 namespace tervo_cli {
 
@@ -49,18 +50,18 @@ std::string MarkovianSummary(const std::vector<MarkovianClass>& classes) {
 
 const std::vector<DataKind>& DataKinds() {
   static const std::vector<DataKind> kinds = {
-      {"words", "imwords.dat", "Im Words Filter", {ascommon::IM_WORDS_VERDICT_KEY}, true,
-       nsWordsHeur::kWordsFileVersion, "Build imwords.dat (word lists per category)",
+      {"words", nsImModules::kWordsDataFile, nsImModules::kWordsFilterName,
+       {ascommon::IM_WORDS_VERDICT_KEY}, true, nsWordsHeur::kWordsFileVersion, "Build imwords.dat (word lists per category)",
        CompileWith<std::vector<WordsCategory>, ParseWordsSource, WriteWordsPayload,
                    WordsSummary>,
        ReadWordsPayloadAsSource, nullptr},
-      {"blacklist", "imblacklist.dat", "Im Blacklist Filter", {ascommon::IM_BLACKLIST_FLAG_KEY},
-       false, nsUrlDb2::kUrlDbFileVersion,
+      {"blacklist", nsImModules::kBlacklistDataFile, nsImModules::kBlacklistFilterName,
+       {ascommon::IM_BLACKLIST_FLAG_KEY}, false, nsUrlDb2::kUrlDbFileVersion,
        "Build imblacklist.dat (blocked correspondents, stored as digests)",
        CompileWith<BlacklistKeys, ParseBlacklistSource, WriteBlacklistPayload,
                    BlacklistSummary>,
        ReadBlacklistPayloadAsText, CheckBlacklistPayload},
-      {"markovian", "im_markovian.dat", "Im Markovian Filter",
+      {"markovian", nsImModules::kMarkovianDataFile, nsImModules::kMarkovianFilterName,
        {ascommon::IM_MARKOVIAN_FLAG_KEY, ascommon::IM_MARKOVIAN_VALUE_KEY,
         ascommon::IM_MARKOVIAN_TEXT_KEY},
        false, nsMarkovian::kMarkovianFileVersion,
