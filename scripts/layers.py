@@ -99,9 +99,19 @@ def allowed(src_unit, dst_unit):
 
 
 def tracked_files(root):
-    out = subprocess.run(["git", "-C", root, "ls-files", "-co", "--exclude-standard"],
-                         check=True, capture_output=True, text=True).stdout
-    return [f for f in out.splitlines() if SOURCE.search(f) and os.path.isfile(os.path.join(root, f))]
+    """The sources git knows (tracked or not ignored); outside a checkout,
+    every source below `root` but the build folders."""
+    git = subprocess.run(["git", "-C", root, "ls-files", "-co", "--exclude-standard"],
+                         capture_output=True, text=True)
+    if git.returncode == 0:
+        names = git.stdout.splitlines()
+    else:
+        names = []
+        for folder, dirs, files in os.walk(root):
+            dirs[:] = [d for d in dirs if not d.startswith(("build", "."))]
+            rel = os.path.relpath(folder, root)
+            names += [os.path.normpath(os.path.join(rel, f)) for f in files]
+    return [f for f in names if SOURCE.search(f) and os.path.isfile(os.path.join(root, f))]
 
 
 def main():
