@@ -69,7 +69,7 @@ int32_t CImBlacklistFilter::ApplySharedSettings() {
       temp = ".";
     }
     const char* setting = ReadStringSetting(this, kSharedDataPathKey, 0);
-    ascommon::sstring folder(setting != nullptr ? setting : ".");
+    ascommon::sstring folder(setting != nullptr && *setting != '\0' ? setting : ".");
     ascommon::sstring path;
     // Only a backslash counts as the folder's end here; a slash gets one more.
     if (!AppendSeparator(&data->tempFolder, temp, true) ||

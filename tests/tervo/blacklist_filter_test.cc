@@ -141,6 +141,19 @@ TEST_F(BlacklistFilterTest, DataFolderGetsABackslashUnlessItEndsInOne) {
   EXPECT_GE(FindLogLine(LogLine("imblacklistfilter.cc", 141, "FilePath D:\\lists\\")), 0);
 }
 
+TEST_F(BlacklistFilterTest, EmptyDataFolderMeansTheWorkingFolder) {
+  // Each test runs in a process of its own, so moving its working folder is safe.
+  const std::filesystem::path saved = std::filesystem::current_path();
+  std::filesystem::current_path(data_.path());
+  settings_.SetString("/im/general/ImSharedDataPath", "");
+  EXPECT_EQ(0, filter_->ApplySharedSettings());
+  std::filesystem::current_path(saved);
+  EXPECT_GE(FindLogLine(LogLine("imblacklistfilter.cc", 149,
+                                "file does not exist .\\imblacklist.dat")),
+            0);
+  EXPECT_TRUE(std::filesystem::exists(data_.File("imblacklist.dat")));
+}
+
 TEST_F(BlacklistFilterTest, MissingUserInformationFailsTheItem) {
   tervo_host::Item item("hello", nullptr, nullptr);
   EXPECT_EQ(-104, filter_->ProcessEntity(1, item.get(), 0));
