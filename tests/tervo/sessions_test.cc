@@ -198,6 +198,18 @@ TEST_F(PluginTest, ReleaseSessionForgetsOnlyKnownSessions) {
     EXPECT_EQ(LastMessage(), "Invalid session ID: 99");
     EXPECT_EQ(filter->sessions.GetCount(), 2u);
 
+    // A locker marked deleted refuses the write lock: recorded, not thrown,
+    // and the shutdown stops instead of retrying the session for ever.
+    filter->locker.MarkDeleted();
+    filter->ReleaseSession(2);
+    EXPECT_EQ(LastCode(), -104);
+    EXPECT_EQ(LastMessage(),
+              "ASInternalException - CODE: 0 MESSAGE: Unable to lock resource read only because "
+              "it is being deleted!");
+    EXPECT_EQ(filter->ReleaseAllAndShutdown(), 0);
+    EXPECT_EQ(filter->sessions.GetCount(), 2u);
+    filter->locker.ResetDeleteFlag();
+
     // An entry without data is refused the same way.
     ASSERT_EQ(filter->sessions.Insert(7, nobjSessionInfo{nullptr, false}), 0);
     filter->ReleaseSession(7);
