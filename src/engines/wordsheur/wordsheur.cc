@@ -261,7 +261,7 @@ int32_t CWordsHeurEngine::ScoreIMTexts(const CArray<const char*, 64>& texts, Age
   // terminator) it stays in the string's inline buffer; a longer one grows
   // it for the rest of the call.
   sstring key;
-  key.fill(sstring::kInlineSize - 2, '\0');
+  key.fill(sstring::kInlineSize - 1, '\0');
 
   for (const char* text : texts) {
     if (text == nullptr || text[0] == '\0' || text[1] == '\0' || text[2] == '\0') continue;
@@ -272,7 +272,7 @@ int32_t CWordsHeurEngine::ScoreIMTexts(const CArray<const char*, 64>& texts, Age
       ++examined;
       if (!MayHoldWord(start, length)) continue;
       if (length >= key.size()) {
-        const uint64_t grown = 2 * key.size() > length ? 2 * key.size() : length;
+        const uint64_t grown = 2 * key.size() > length ? 2 * key.size() : length + 1;
         if (key.fill(grown, '\0') != 0) return kWordsNoMemory;
       }
       char* out = key.buffer();
@@ -315,7 +315,7 @@ int32_t CWordsHeurEngine::ScoreIMTexts(const CArray<const char*, 64>& texts, Age
       }
       any_fired = 1;
     }
-    WORDS_LOG(3, "\t\t(%s) <<%d>> -> (%d / %d)\n", category->name.c_str(), sum,
+    WORDS_LOG(3, "\t\t(%s) <<%d>> -> (%d / %d)\n\n", category->name.c_str(), sum,
               static_cast<int>(hits[c]), static_cast<int>(examined));
   }
   if (fired != nullptr) *fired = any_fired;
