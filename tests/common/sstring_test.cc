@@ -35,7 +35,7 @@ constexpr bool kAddressSanitizer = false;
 constexpr bool kAddressSanitizer = false;
 #endif
 
-TEST(SString, InlineBufferBelow24BytesHeapBlockOfExactSizeAbove) {
+TEST(SString, InlineBelow24BytesWithTheTerminatorSo23CharactersGoToTheHeap) {
   struct Case {
     size_t chars;
     bool inline_buffer;
