@@ -169,11 +169,14 @@ int32_t sstring::assign(const sstring& other) {
 }
 
 int32_t sstring::fill(uint64_t count, char c) {
+  // The character 0 reserves a zeroed buffer of exactly count bytes (empty
+  // text); any other gives count copies and a terminator.
+  const uint64_t bytes = c != 0 ? count + 1 : count;
   char* buf = nullptr;
-  if (count >= kMaxBytes || !Acquire(count + 1, &buf)) return SetError(-2);
+  if (count >= kMaxBytes || !Acquire(bytes, &buf)) return SetError(-2);
   memset(buf, c, count);
-  buf[count] = 0;
-  Adopt(buf, count + 1, c != 0 ? count : 0);
+  buf[c != 0 ? count : 0] = 0;  // count 0 is inline, so there is room
+  Adopt(buf, bytes, c != 0 ? count : 0);
   return SetError(0);
 }
 
@@ -362,8 +365,7 @@ int32_t sstring::LowerCaseLoop(bool validate, bool regex) {
     if (r != 0) {
       if (regex) {
         AS_LOG(2, 588,
-               "[sstring::UTF8_regex_tolower] UNICODETOLOWER::UTF8_regex_tolower failed "
-               "( iRet=%d )",
+               "[sstring::UTF8_regex_tolower] UNICODETOLOWER::UTF8_tolower failed ( iRet=%d )",
                r);
       } else {
         AS_LOG(2, 525, "[sstring::UTF8_tolower] UNICODETOLOWER::UTF8_tolower failed ( iRet=%d )", r);

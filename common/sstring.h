@@ -76,9 +76,9 @@ class sstring : public CBlackBoxObject {
   int32_t assign(const sstring& other);
 
   // Non-zero `c`: `count` copies of `c` and a terminator, length `count`.
-  // `c` == 0: a zeroed buffer with room for `count` characters and the
-  // terminator (size count + 1), length 0; write into buffer() and call
-  // set_length(). Answers error().
+  // `c` == 0: a zeroed buffer of exactly `count` bytes (size count), length
+  // 0; write fewer than `count` bytes into buffer() and call set_length().
+  // Answers error().
   int32_t fill(uint64_t count, char c);
 
   // Appends `n` bytes from `p`. Null `p` or `n` == 0 changes nothing and

@@ -28,9 +28,8 @@ bool AppendSeparator(ascommon::sstring* out, const char* folder, bool slash_coun
   return out->append("\\", 1) == 0;
 }
 
-int32_t LocateDataFile(CAModule* module, const char* prefix, const ascommon::sstring& file_name,
+int32_t LocateDataFile(const char* folder, const char* prefix, const ascommon::sstring& file_name,
                        ascommon::sstring* stored_path, uint32_t* size) {
-  const char* folder = ReadStringSetting(module, kSharedDataPathKey, 0);
   if (folder == nullptr || *folder == '\0') folder = ".";
   ascommon::sstring path;
   if (path.assign(folder) != 0 || path.append("\\", 1) != 0 || path.append(file_name) != 0) {

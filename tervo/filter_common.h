@@ -40,13 +40,13 @@ bool ReadEnabled(CAModule* module, uint64_t session, int32_t fallback);
 bool AppendSeparator(ascommon::sstring* out, const char* folder, bool slash_counts);
 
 // The data-file steps the words and Markovian filters share: the path is the
-// data folder ("/im/general/ImSharedDataPath", "." when missing or empty), a
-// backslash and `file_name`. A missing file is created empty and -204
+// data folder (`folder`, the value of "/im/general/ImSharedDataPath"; "." when
+// null or empty), a backslash and `file_name`. A missing file is created empty and -204
 // recorded ("<prefix> No data file. Creating 0"); an empty or unreadable one
 // records -201 ("<prefix> Problems loading the file"). Otherwise the path is
 // stored in `*stored_path`, `*size` gets its size, and the answer is 0. A
 // string that cannot be built records -104 ("<prefix> no memory").
-int32_t LocateDataFile(CAModule* module, const char* prefix, const ascommon::sstring& file_name,
+int32_t LocateDataFile(const char* folder, const char* prefix, const ascommon::sstring& file_name,
                        ascommon::sstring* stored_path, uint32_t* size);
 
 // The words and Markovian filters' age rule: a missing value or one that

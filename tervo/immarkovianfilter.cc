@@ -48,7 +48,8 @@ int32_t CImMarkovianFilter::ApplySharedSettings() {
     }
     uint32_t size = 0;
     const int32_t located =
-        LocateDataFile(this, kPrefix, g_strMarkovianDataFile, &data->dataPath, &size);
+        LocateDataFile(ReadStringSetting(this, kSharedDataPathKey, 0), kPrefix,
+                       g_strMarkovianDataFile, &data->dataPath, &size);
     if (located != 0) return located;
     // Only a change of size counts as a new file.
     if (data->loaded != 0 && size == data->sizeStamp) return 0;

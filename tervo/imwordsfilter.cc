@@ -41,6 +41,8 @@ int32_t CImWordsFilter::ApplySharedSettings() {
     auto* data = static_cast<WordsSharedData*>(sharedData);
     if (data == nullptr) return as_set_err(-103, "[IM Words Filter] Invalid shared data retreived");
 
+    // The data folder is read first, then the temporary folder.
+    const char* folder = ReadStringSetting(this, kSharedDataPathKey, 0);
     const char* temp = ReadStringSetting(this, kGlobalTempPathKey, 0);
     if (temp == nullptr) {
       AS_LOG(0, __LINE__, "Module %s failed to apply shared settings with message: invalid "
@@ -51,7 +53,8 @@ int32_t CImWordsFilter::ApplySharedSettings() {
       return as_set_err(-104, "[IM Words Filter] no memory");
     }
     uint32_t size = 0;
-    const int32_t located = LocateDataFile(this, kPrefix, g_strWordsDataFile, &data->dataPath, &size);
+    const int32_t located =
+        LocateDataFile(folder, kPrefix, g_strWordsDataFile, &data->dataPath, &size);
     if (located != 0) return located;
     // Only a change of size counts as a new file.
     if (data->loaded != 0 && size == data->sizeStamp) return 0;

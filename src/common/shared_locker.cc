@@ -111,9 +111,10 @@ auto_locker::~auto_locker() { Unlock(); }
 
 void auto_locker::Lock() {
   if (locked_) return;
+  // Any other mode takes nothing, but the guard still counts as locked.
   if (mode_ == kReadOnly) {
     locker_->LockReadOnly();
-  } else {
+  } else if (mode_ == kWrite) {
     locker_->LockWrite();
   }
   locked_ = true;
@@ -123,7 +124,7 @@ void auto_locker::Unlock() {
   if (!locked_) return;
   if (mode_ == kReadOnly) {
     locker_->UnlockReadOnly();
-  } else {
+  } else if (mode_ == kWrite) {
     locker_->UnlockWrite();
   }
   locked_ = false;

@@ -97,9 +97,9 @@ class auto_locker {
  public:
   enum Mode : uint32_t { kReadOnly = 0, kWrite = 1 };
 
-  // Raises ASInternalException when `locker` is null. Any mode other than
-  // kReadOnly locks for writing. With `lock_now`, locks at once (and raises
-  // as the locker does).
+  // Raises ASInternalException when `locker` is null. A mode other than
+  // kReadOnly and kWrite takes no lock (the guard still reports itself
+  // locked). With `lock_now`, locks at once (and raises as the locker does).
   auto_locker(CSharedLocker* locker, uint32_t mode, bool lock_now);
   // Unlocks when locked.
   ~auto_locker();

@@ -1,5 +1,7 @@
 #include "src/notifobj/notifobj.h"
 
+#include <exception>
+
 #include "platform/morvel/morvel.h"
 #include "src/trace/trace.h"
 
@@ -27,9 +29,12 @@ bool CNotifiableObject::IsSessionFlagSet(uint64_t session) {
   return info->sessionFlag;
 }
 
-void CNotifiableObject::ReleaseSession(uint64_t session) {
+// No exception leaves: a locker marked deleted refuses the write lock, and
+// that is recorded as -104 with its text.
+void CNotifiableObject::ReleaseSession(uint64_t session) try {
   // Items of the session may be passing through on other threads, using its
-  // data under the read lock.
+  // data under the read lock: the write lock waits for them before the data
+  // goes.
   ascommon::auto_locker lock(&locker, ascommon::auto_locker::kWrite, true);
   const nobjSessionInfo* info = sessions.Lookup(session);
   if (info == nullptr) {
@@ -44,6 +49,8 @@ void CNotifiableObject::ReleaseSession(uint64_t session) {
   sessions.Remove(session);
   // The session's error state ends with it.
   as_get_err()->Current(0)->Clear();
+} catch (const std::exception& e) {
+  as_set_err(-104, "%s", e.what());
 }
 
 int32_t CNotifiableObject::ReleaseAllAndShutdown() {
@@ -56,6 +63,8 @@ int32_t CNotifiableObject::ReleaseAllAndShutdown() {
       continue;
     }
     ReleaseSession(id);
+    // Still there: the locker refused (recorded by ReleaseSession).
+    if (sessions.Lookup(id) != nullptr) break;
   }
   try {
     locker.MarkDeleted();

@@ -49,8 +49,8 @@ class CNotifiableObject {
   bool IsSessionFlagSet(uint64_t session);
   // Under the write lock (so after the items passing through have left),
   // destroys the session's data and forgets the session. An unknown id, or one
-  // whose data was never made, records -104 and changes nothing. Raises
-  // ASInternalException when the locker's delete flag is set.
+  // whose data was never made, records -104 and changes nothing; so does a
+  // locker marked deleted (-104 with the locker's text). Never raises.
   void ReleaseSession(uint64_t session);
   // Releases every session, destroys the shared data under a deleted locker,
   // and resets the locker. Always 0.

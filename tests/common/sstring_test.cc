@@ -35,7 +35,7 @@ constexpr bool kAddressSanitizer = false;
 constexpr bool kAddressSanitizer = false;
 #endif
 
-TEST(SString, InlineBufferBelow24BytesHeapBlockOfExactSizeAbove) {
+TEST(SString, InlineBelow24BytesWithTheTerminatorSo23CharactersGoToTheHeap) {
   struct Case {
     size_t chars;
     bool inline_buffer;
@@ -97,7 +97,7 @@ TEST(SString, CopyTakesTheWholeBufferAndNullness) {
   sstring reserved;
   reserved.fill(40, 0);
   sstring copy(reserved);
-  EXPECT_EQ(41u, copy.size());
+  EXPECT_EQ(40u, copy.size());
   EXPECT_EQ(0u, copy.length());
   EXPECT_NE(reserved.data(), copy.data());
 
@@ -139,16 +139,23 @@ TEST(SString, FillWithCharacterOrZeroes) {
   EXPECT_STREQ("xxx", s.c_str());
   EXPECT_EQ(4u, s.size());
 
+  // The character 0: a zeroed buffer of exactly count bytes, inline below 24.
+  for (uint64_t count : {0u, 23u, 24u}) {
+    EXPECT_EQ(0, s.fill(count, 0)) << count;
+    EXPECT_EQ(count, s.size()) << count;
+    EXPECT_EQ(count < 24, s.is_inline()) << count;
+    EXPECT_STREQ("", s.c_str()) << count;
+  }
   EXPECT_EQ(0, s.fill(30, 0));
   EXPECT_EQ(0u, s.length());
-  EXPECT_EQ(31u, s.size());
-  EXPECT_EQ(std::string(31, '\0'), std::string(s.data(), 31));
+  EXPECT_EQ(30u, s.size());
+  EXPECT_EQ(std::string(30, '\0'), std::string(s.data(), 30));
 
   // Text written into the reserved buffer becomes the string's.
   memcpy(s.buffer(), "written", 7);
   EXPECT_EQ(0, s.set_length(7));
   EXPECT_STREQ("written", s.c_str());
-  EXPECT_EQ(-250, s.set_length(31));
+  EXPECT_EQ(-250, s.set_length(30));
   EXPECT_EQ(7u, s.length());
 }
 
@@ -435,8 +442,13 @@ TEST(SString, Utf8ToLowerRejectsInvalidInputAndLogs) {
   EXPECT_EQ(-50, s.UTF8_regex_tolower(true));
   EXPECT_EQ(-50, s.UTF8_regex_tolower(false));
   ASSERT_EQ(4u, trace.lines().size());
-  EXPECT_NE(std::string::npos, trace.lines()[2].find(":541 ] - [sstring::UTF8_regex_tolower]"));
-  EXPECT_NE(std::string::npos, trace.lines()[3].find(":588 ] - [sstring::UTF8_regex_tolower]"));
+  // Only the bracketed prefix changes.
+  EXPECT_NE(std::string::npos,
+            trace.lines()[2].find(":541 ] - [sstring::UTF8_regex_tolower] invalid UTF-8 buffer"));
+  EXPECT_NE(std::string::npos,
+            trace.lines()[3].find(":588 ] - [sstring::UTF8_regex_tolower] "
+                                  "UNICODETOLOWER::UTF8_tolower failed ( iRet=-50 )"))
+      << trace.lines()[3];
 
   // A null string has no buffer to lower-case.
   sstring null;

@@ -429,8 +429,9 @@ TEST_F(WordsScoreTest, LogsEachHitAndEveryCategory) {
                                       "parental wordsheur found bad\n",    // c
                                       "parental wordsheur found bad\n"}),  // quiet
             found);
-  EXPECT_EQ((std::vector<std::string>{"\t\t(c) <<11>> -> (3 / 3)\n\n",
-                                      "\t\t(quiet) <<2>> -> (2 / 3)\n\n"}),
+  // Each total line is its "...\n\n" text and then the line break of every line.
+  EXPECT_EQ((std::vector<std::string>{"\t\t(c) <<11>> -> (3 / 3)\n\n\n",
+                                      "\t\t(quiet) <<2>> -> (2 / 3)\n\n\n"}),
             totals);
 }
 

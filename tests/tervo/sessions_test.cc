@@ -198,6 +198,18 @@ TEST_F(PluginTest, ReleaseSessionForgetsOnlyKnownSessions) {
     EXPECT_EQ(LastMessage(), "Invalid session ID: 99");
     EXPECT_EQ(filter->sessions.GetCount(), 2u);
 
+    // A locker marked deleted refuses the write lock: recorded, not thrown,
+    // and the shutdown stops instead of retrying the session for ever.
+    filter->locker.MarkDeleted();
+    filter->ReleaseSession(2);
+    EXPECT_EQ(LastCode(), -104);
+    EXPECT_EQ(LastMessage(),
+              "ASInternalException - CODE: 0 MESSAGE: Unable to lock resource read only because "
+              "it is being deleted!");
+    EXPECT_EQ(filter->ReleaseAllAndShutdown(), 0);
+    EXPECT_EQ(filter->sessions.GetCount(), 2u);
+    filter->locker.ResetDeleteFlag();
+
     // An entry without data is refused the same way.
     ASSERT_EQ(filter->sessions.Insert(7, nobjSessionInfo{nullptr, false}), 0);
     filter->ReleaseSession(7);
@@ -227,29 +239,57 @@ TEST_F(PluginTest, ReleaseSessionForgetsOnlyKnownSessions) {
   }
 }
 
-TEST_F(PluginTest, SessionLookupsOfUnknownOrUninitialisedSessions) {
-  CAFilter* filter = Create(kBlacklistName);
-  ASSERT_NE(filter, nullptr);
-  ASSERT_EQ(Open(filter, 1, std::nullopt, 1), 0);
-  ASSERT_EQ(Open(filter, 2, std::nullopt, 0), 0);
+TEST_F(PluginTest, SessionLookupsOfUnknownOrUninitialisedSessionsAreLogged) {
+  CAFilter* blacklist = Create(kBlacklistName);
+  CAFilter* words = Create(kWordsName);
+  ASSERT_NE(blacklist, nullptr);
+  ASSERT_NE(words, nullptr);
+  ASSERT_EQ(Open(blacklist, 1, std::nullopt, 1), 0);
+  ASSERT_EQ(Open(blacklist, 2, std::nullopt, 0), 0);
+  ASSERT_EQ(Open(words, 1, "child", 1), 0);
+  // Entries whose data was never made.
+  ASSERT_EQ(blacklist->sessions.Insert(8, nobjSessionInfo{nullptr, true}), 0);
+  ASSERT_EQ(words->sessions.Insert(8, nobjSessionInfo{nullptr, true}), 0);
+  tervo_host::Item item("hello there", nullptr, "someone");
 
-  EXPECT_EQ(filter->GetSessionData(99), nullptr);
-  EXPECT_NE(filter->GetSessionData(1), nullptr);
-  EXPECT_NE(filter->GetSessionData(1), filter->GetSessionData(2));
-  EXPECT_FALSE(filter->IsSessionFlagSet(99));
-  EXPECT_TRUE(filter->IsSessionFlagSet(1));
-  EXPECT_FALSE(filter->IsSessionFlagSet(2));
+  // The blacklist filter asks for the session's flag first, the words filter
+  // only for the session's data.
+  struct Case {
+    CAFilter* filter;
+    uint64_t id;
+    int32_t status;
+    int line;
+    const char* text;
+  } cases[] = {
+      {blacklist, 99, 0, 233, "invalid session ID (99)"},
+      {blacklist, 8, -104, 196, "invalid session or session not initialized for ID (8)"},
+      {words, 99, -104, 196, "invalid session or session not initialized for ID (99)"},
+      {words, 8, -104, 196, "invalid session or session not initialized for ID (8)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string line = LogLine("notifobj.cc", c.line, c.text);
+    const int before = CountLogLines(line);
+    EXPECT_EQ(c.filter->ProcessEntity(c.id, item.get(), 0), c.status) << LastMessage();
+    EXPECT_EQ(CountLogLines(line), before + 1);
+  }
+  // Open sessions, flagged or not, are found without a line.
+  EXPECT_EQ(blacklist->ProcessEntity(1, item.get(), 0), 0);
+  EXPECT_EQ(blacklist->ProcessEntity(2, item.get(), 0), 0);
+  EXPECT_EQ(words->ProcessEntity(1, item.get(), 0), 0);
+  EXPECT_FALSE(LogContains("ID (1)"));
+  EXPECT_FALSE(LogContains("ID (2)"));
 
-  // A module that is not initialised reports no flag, and its filter skips
-  // even a flagged session's (null) item.
-  filter->initialized = false;
-  EXPECT_FALSE(filter->IsSessionFlagSet(1));
+  // A module that is not initialised reports no flag without looking at the
+  // map, so its filter skips even a flagged session's (null) item.
+  blacklist->initialized = false;
   as_set_err(-9, "stale");
-  EXPECT_EQ(filter->ProcessEntity(1, nullptr, 0), 0);
+  EXPECT_EQ(blacklist->ProcessEntity(1, nullptr, 0), 0);
   EXPECT_EQ(LastCode(), 0);
-  filter->initialized = true;
-  EXPECT_TRUE(filter->IsSessionFlagSet(1));
-  EXPECT_EQ(filter->ProcessEntity(1, nullptr, 0), -104);
+  EXPECT_EQ(blacklist->ProcessEntity(98, item.get(), 0), 0);
+  EXPECT_FALSE(LogContains("ID (98)"));
+  blacklist->initialized = true;
+  EXPECT_EQ(blacklist->ProcessEntity(1, nullptr, 0), -104);
 }
 
 TEST_F(PluginTest, ReleaseAllAndShutdownEmptiesTheModule) {

@@ -179,6 +179,48 @@ TEST_F(WordsFilterTest, TemporaryFolderAlwaysEndsInASeparator) {
                           "invalid EmlGlobalTempPath"));
 }
 
+// Answers from the fixture's settings and notes the string keys asked for.
+class RecordingSettings final : public ISettingsProvider {
+ public:
+  explicit RecordingSettings(ISettingsProvider* inner) : inner_(inner) {}
+  int32_t SetStringSetting(const char16_t* key, const char* value, uint64_t session) override {
+    return inner_->SetStringSetting(key, value, session);
+  }
+  int32_t SetIntSetting(const char16_t* key, int32_t value, uint64_t session) override {
+    return inner_->SetIntSetting(key, value, session);
+  }
+  int32_t RemoveSetting(const char16_t* key, uint64_t session) override {
+    return inner_->RemoveSetting(key, session);
+  }
+  int32_t AllowsCreate(const char16_t* key, uint64_t session) override {
+    return inner_->AllowsCreate(key, session);
+  }
+  int32_t Reload() override { return inner_->Reload(); }
+  const char* GetStringSetting(const char16_t* key, uint64_t session) override {
+    asked.emplace_back(key);
+    return inner_->GetStringSetting(key, session);
+  }
+  int32_t GetIntSetting(const char16_t* key, int32_t fallback, uint64_t session) override {
+    return inner_->GetIntSetting(key, fallback, session);
+  }
+
+  std::vector<std::u16string> asked;
+
+ private:
+  ISettingsProvider* inner_;
+};
+
+TEST_F(WordsFilterTest, ReadsTheDataFolderBeforeTheTemporaryFolder) {
+  WriteWordsFile(data_.File("imwords.dat"), kLists);
+  RecordingSettings recording(&settings_);
+  filter_->settings = &recording;
+  EXPECT_EQ(0, filter_->ApplySharedSettings()) << LastMessage();
+  filter_->settings = &settings_;
+  EXPECT_EQ((std::vector<std::u16string>{u"/im/general/ImSharedDataPath",
+                                         u"/im/general/GlobalTempPath"}),
+            recording.asked);
+}
+
 }  // namespace
 }  // namespace tervo_test
 

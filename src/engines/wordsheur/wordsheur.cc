@@ -267,7 +267,7 @@ int32_t CWordsHeurEngine::ScoreIMTexts(const char* const* texts, uint64_t text_c
   // terminator) it stays in the string's inline buffer; a longer one grows
   // it for the rest of the call.
   sstring key;
-  key.fill(sstring::kInlineSize - 2, '\0');
+  key.fill(sstring::kInlineSize - 1, '\0');
 
   for (uint64_t t = 0; t < text_count; ++t) {
     const char* text = texts[t];
@@ -279,7 +279,7 @@ int32_t CWordsHeurEngine::ScoreIMTexts(const char* const* texts, uint64_t text_c
       ++examined;
       if (!MayHoldWord(start, length)) continue;
       if (length >= key.size()) {
-        const uint64_t grown = 2 * key.size() > length ? 2 * key.size() : length;
+        const uint64_t grown = 2 * key.size() > length ? 2 * key.size() : length + 1;
         if (key.fill(grown, '\0') != 0) return kWordsNoMemory;
       }
       char* out = key.buffer();
@@ -322,7 +322,7 @@ int32_t CWordsHeurEngine::ScoreIMTexts(const char* const* texts, uint64_t text_c
       }
       any_fired = 1;
     }
-    WORDS_LOG(3, "\t\t(%s) <<%d>> -> (%d / %d)\n", category->name.c_str(), sum,
+    WORDS_LOG(3, "\t\t(%s) <<%d>> -> (%d / %d)\n\n", category->name.c_str(), sum,
               static_cast<int>(hits[c]), static_cast<int>(examined));
   }
   if (fired != nullptr) *fired = any_fired;
