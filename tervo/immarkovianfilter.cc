@@ -97,7 +97,7 @@ OwnedText VerdictText(const nsMarkovian::MarkovianResults& results) {
     total += 3 + name.length() + FormatScore(static_cast<int>(value), score);
   }
   OwnedText text(ascommon::NewNoThrow<ascommon::sstring>());
-  if (text == nullptr || text->fill(total, '\0') != 0) return nullptr;
+  if (text == nullptr || text->fill(total + 1, '\0') != 0) return nullptr;
   char* out = text->buffer();
   for (const auto& [name, value] : results.scores) {
     *out++ = '<';
