@@ -26,7 +26,6 @@ struct ImSessionData {
   AgeCategory ageCategory = kAgeAdult;
 };
 
-
 // The string setting, or null when it has no value (or no provider is set).
 const char* ReadStringSetting(CAModule* module, const char16_t* key, uint64_t session);
 // True when "/im/filter/Enabled" of the session is 1; `fallback` is passed to
@@ -41,8 +40,8 @@ bool AppendSeparator(ascommon::sstring* out, const char* folder, bool slash_coun
 
 // The data-file steps the words and Markovian filters share: the path is the
 // data folder (`folder`, the value of "/im/general/ImSharedDataPath"; "." when
-// null or empty), a backslash and `file_name`. A missing file is created empty and -204
-// recorded ("<prefix> No data file. Creating 0"); an empty or unreadable one
+// null or empty), a backslash and `file_name`. A missing file is created empty
+// and -204 recorded ("<prefix> No data file. Creating 0"); an empty or unreadable one
 // records -201 ("<prefix> Problems loading the file"). Otherwise the path is
 // stored in `*stored_path`, `*size` gets its size, and the answer is 0. A
 // string that cannot be built records -104 ("<prefix> no memory").
