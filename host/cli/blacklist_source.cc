@@ -48,16 +48,6 @@ bool ParseBlacklistSource(const std::string& text, const std::string& file_name,
   return true;
 }
 
-void WriteBlacklistPayload(ascommon::IStreamer* out, const BlacklistKeys& keys) {
-  nsUrlDb2::UrlDbFileWriter writer(out);
-  writer.WriteHeader(nsUrlDb2::kDigestWidth, static_cast<uint32_t>(keys.urls.size()),
-                     static_cast<uint32_t>(keys.subdomains.size()),
-                     static_cast<uint32_t>(keys.domains.size()));
-  writer.WriteKeys(keys.urls.data(), keys.urls.size());
-  writer.WriteKeys(keys.subdomains.data(), keys.subdomains.size());
-  writer.WriteKeys(keys.domains.data(), keys.domains.size());
-}
-
 namespace {
 
 // Reads the three counts and every key after them with the format's reader,

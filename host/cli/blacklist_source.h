@@ -14,21 +14,17 @@
 #include <vector>
 
 #include "common/binstreamer.h"
+#include "src/engines/urldb2/urldb2_format.h"
 
 namespace tervo_cli {
 
-struct BlacklistKeys {
-  // Digest keys per table, in source order, without repeats.
-  std::vector<uint64_t> urls, subdomains, domains;
-  size_t repeats = 0;  // entries whose key was already in their table
-};
+using nsUrlDb2::BlacklistKeys;
+using nsUrlDb2::WriteBlacklistPayload;
 
 // Parses `text`. Answers false with "FILE:LINE: problem" in `error` at the
 // first bad line (an unknown section).
 bool ParseBlacklistSource(const std::string& text, const std::string& file_name,
                           BlacklistKeys* keys, std::string* error);
-
-void WriteBlacklistPayload(ascommon::IStreamer* out, const BlacklistKeys& keys);
 
 // The payload's counts and keys (hexadecimal), as text; raises what the
 // streamer raises on a damaged payload.

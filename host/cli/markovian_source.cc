@@ -46,36 +46,6 @@ bool ParseMarkovianSource(const std::string& text, const std::string& file_name,
   });
 }
 
-void WriteMarkovianPayload(ascommon::IStreamer* out, const std::vector<MarkovianClass>& classes) {
-  nsMarkovian::MarkovianFileWriter writer(out);
-  writer.WriteClassCount(static_cast<uint32_t>(classes.size()));
-  for (const MarkovianClass& c : classes) {
-    size_t longest = 0;
-    for (const MarkovianSequence& s : c.sequences) longest = std::max(longest, s.words.size());
-    // Index 0 of the table list is never used; index k holds the k-word sequences.
-    writer.WriteClassHeader(ascommon::sstring(c.name.c_str()), c.threshold,
-                            static_cast<uint32_t>(longest + 1));
-    for (size_t k = 0; k <= longest; ++k) {
-      uint32_t count = 0;
-      for (const MarkovianSequence& s : c.sequences) count += s.words.size() == k ? 1 : 0;
-      if (k == 0 || count == 0) {
-        writer.WriteTableOrder(0);
-        continue;
-      }
-      writer.WriteTableOrder(static_cast<int32_t>(k));
-      writer.WriteEntryCount(count);
-      for (const MarkovianSequence& s : c.sequences) {
-        if (s.words.size() != k) continue;
-        writer.WriteEntryValue(s.value);
-        for (const std::string& word : s.words) {
-          writer.WriteWord(nsMarkovian::WordHash(word.data(), word.size()),
-                           ascommon::sstring(word.c_str()));
-        }
-      }
-    }
-  }
-}
-
 std::string ReadMarkovianPayloadAsSource(ascommon::IStreamer* in) {
   nsMarkovian::MarkovianFileReader reader(in);
   std::string out;

@@ -21,26 +21,18 @@
 #include <vector>
 
 #include "common/binstreamer.h"
+#include "src/engines/markovian/markovian_format.h"
 
 namespace tervo_cli {
 
-struct MarkovianSequence {
-  int32_t value = 0;
-  std::vector<std::string> words;
-};
-
-struct MarkovianClass {
-  std::string name;
-  int32_t threshold = 0;
-  std::vector<MarkovianSequence> sequences;
-};
+using nsMarkovian::MarkovianSequence;
+using nsMarkovian::MarkovianClass;
+using nsMarkovian::WriteMarkovianPayload;
 
 // Parses `text` (from `file_name`, used in messages). False with
 // "FILE:LINE: problem" in `error` at the first bad line.
 bool ParseMarkovianSource(const std::string& text, const std::string& file_name,
                           std::vector<MarkovianClass>* classes, std::string* error);
-
-void WriteMarkovianPayload(ascommon::IStreamer* out, const std::vector<MarkovianClass>& classes);
 
 // The payload back as source text; raises what the streamer raises.
 std::string ReadMarkovianPayloadAsSource(ascommon::IStreamer* in);

@@ -56,18 +56,6 @@ bool ParseWordsSource(const std::string& text, const std::string& file_name,
   });
 }
 
-void WriteWordsPayload(ascommon::IStreamer* out, const std::vector<WordsCategory>& categories) {
-  nsWordsHeur::WordsFileWriter writer(out);
-  writer.WriteCategoryCount(static_cast<uint32_t>(categories.size()));
-  for (const WordsCategory& c : categories) {
-    writer.WriteCategoryHeader(ascommon::sstring(c.name.c_str()), c.child, c.teen, c.adult,
-                               c.spare, static_cast<int32_t>(c.words.size()));
-    for (const auto& [word, weight] : c.words) {
-      writer.WriteWord(ascommon::sstring(word.c_str()), weight);
-    }
-  }
-}
-
 std::string ReadWordsPayloadAsSource(ascommon::IStreamer* in) {
   nsWordsHeur::WordsFileReader reader(in);
   std::string out;

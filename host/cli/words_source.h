@@ -20,26 +20,17 @@
 #include <vector>
 
 #include "common/binstreamer.h"
+#include "src/engines/wordsheur/imwords_format.h"
 
 namespace tervo_cli {
 
-struct WordsCategory {
-  std::string name;
-  int32_t child = 0;
-  int32_t teen = 0;
-  int32_t adult = 0;
-  int32_t spare = 0;
-  std::vector<std::pair<std::string, int32_t>> words;
-};
+using nsWordsHeur::WordsCategory;
+using nsWordsHeur::WriteWordsPayload;
 
 // Parses `text` (from `file_name`, used in messages). False with
 // "FILE:LINE: problem" in `error` at the first bad line.
 bool ParseWordsSource(const std::string& text, const std::string& file_name,
                       std::vector<WordsCategory>* categories, std::string* error);
-
-// Writes the categories as an imwords.dat payload (raises what the streamer
-// raises).
-void WriteWordsPayload(ascommon::IStreamer* out, const std::vector<WordsCategory>& categories);
 
 // Reads an imwords.dat payload back into source text (raises what the
 // streamer raises on a damaged payload).

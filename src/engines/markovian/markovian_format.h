@@ -29,6 +29,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <string>
+#include <vector>
+
 #include "common/binstreamer.h"
 #include "common/sstring.h"
 
@@ -92,6 +95,24 @@ class MarkovianFileWriter {
  private:
   ascommon::IStreamer* stream_;
 };
+
+// A whole payload in memory, for the tools that build data files (the tervo
+// command, the tests, benchmarks and fuzz targets), not for the engine.
+struct MarkovianSequence {
+  int32_t value = 0;
+  std::vector<std::string> words;
+};
+
+struct MarkovianClass {
+  std::string name;
+  int32_t threshold = 0;
+  std::vector<MarkovianSequence> sequences;  // of any lengths, in any order
+};
+
+// Writes `classes` as a payload: each class's table list runs to its longest
+// sequence, index k holding its k-word sequences in their order, the indexes
+// without any (index 0 among them) empty.
+void WriteMarkovianPayload(ascommon::IStreamer* out, const std::vector<MarkovianClass>& classes);
 
 }  // namespace nsMarkovian
 

@@ -74,4 +74,14 @@ void UrlDbFileWriter::WriteKeys(const uint64_t* keys, size_t count) {
   }
 }
 
+void WriteBlacklistPayload(ascommon::IStreamer* out, const BlacklistKeys& keys) {
+  UrlDbFileWriter writer(out);
+  writer.WriteHeader(kDigestWidth, static_cast<uint32_t>(keys.urls.size()),
+                     static_cast<uint32_t>(keys.subdomains.size()),
+                     static_cast<uint32_t>(keys.domains.size()));
+  writer.WriteKeys(keys.urls.data(), keys.urls.size());
+  writer.WriteKeys(keys.subdomains.data(), keys.subdomains.size());
+  writer.WriteKeys(keys.domains.data(), keys.domains.size());
+}
+
 }  // namespace nsUrlDb2

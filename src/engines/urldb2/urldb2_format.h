@@ -24,6 +24,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <vector>
+
 #include "common/binstreamer.h"
 
 namespace nsUrlDb2 {
@@ -75,6 +77,17 @@ class UrlDbFileWriter {
  private:
   ascommon::IStreamer* stream_;
 };
+
+// A whole payload in memory, for the tools that build data files (the tervo
+// command, the tests, benchmarks and fuzz targets), not for the engine.
+struct BlacklistKeys {
+  // Digest keys per table, in order.
+  std::vector<uint64_t> urls, subdomains, domains;
+  size_t repeats = 0;  // for a parser: entries whose key was already in their table
+};
+
+// Writes `keys` as a payload of digest width kDigestWidth.
+void WriteBlacklistPayload(ascommon::IStreamer* out, const BlacklistKeys& keys);
 
 }  // namespace nsUrlDb2
 

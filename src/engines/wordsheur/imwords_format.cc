@@ -38,4 +38,16 @@ void WordsFileWriter::WriteWord(const sstring& word, int32_t weight) {
   stream_->WriteI32(weight);
 }
 
+void WriteWordsPayload(ascommon::IStreamer* out, const std::vector<WordsCategory>& categories) {
+  WordsFileWriter writer(out);
+  writer.WriteCategoryCount(static_cast<uint32_t>(categories.size()));
+  for (const WordsCategory& c : categories) {
+    writer.WriteCategoryHeader(ascommon::sstring(c.name.c_str()), c.child, c.teen, c.adult,
+                               c.spare, static_cast<int32_t>(c.words.size()));
+    for (const auto& [word, weight] : c.words) {
+      writer.WriteWord(ascommon::sstring(word.c_str()), weight);
+    }
+  }
+}
+
 }  // namespace nsWordsHeur

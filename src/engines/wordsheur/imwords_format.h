@@ -25,6 +25,10 @@
 
 #include <stdint.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "common/binstreamer.h"
 #include "common/sstring.h"
 
@@ -67,6 +71,20 @@ class WordsFileWriter {
  private:
   ascommon::IStreamer* stream_;
 };
+
+// A whole payload in memory, for the tools that build data files (the tervo
+// command, the tests, benchmarks and fuzz targets), not for the engine.
+struct WordsCategory {
+  std::string name;
+  int32_t child = 0;
+  int32_t teen = 0;
+  int32_t adult = 0;
+  int32_t spare = 0;
+  std::vector<std::pair<std::string, int32_t>> words;
+};
+
+// Writes `categories` as a payload, in their order.
+void WriteWordsPayload(ascommon::IStreamer* out, const std::vector<WordsCategory>& categories);
 
 }  // namespace nsWordsHeur
 
