@@ -20,6 +20,28 @@ using ascommon::kAgeAdult;
 using ascommon::kAgeChild;
 using ascommon::kAgeTeen;
 
+// The size of the data file a filter last took. The words, blacklist and
+// Markovian filters read their file again only when its size is new: other
+// than the size they last took, or any size while they have taken none.
+class SizeStamp {
+ public:
+  SizeStamp() = default;
+  // As if a file of `size` bytes had been taken already.
+  explicit SizeStamp(uint64_t size) : size_(size), taken_(true) {}
+
+  bool IsNew(uint64_t size) const { return !taken_ || size != size_; }
+  void Take(uint64_t size) {
+    size_ = size;
+    taken_ = true;
+  }
+  bool taken() const { return taken_; }
+  uint64_t size() const { return size_; }
+
+ private:
+  uint64_t size_ = 0;
+  bool taken_ = false;
+};
+
 // Session record of the words and Markovian filters.
 struct ImSessionData {
   float ageFactor = 0.0f;

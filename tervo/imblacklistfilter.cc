@@ -10,6 +10,11 @@
 #include "tervo/filter_common.h"
 #include "tervo/tervo_names.h"
 
+// The filter's log and error texts start with these.
+#define BLACKLIST_PREFIX "[Parental BW List Advanced]"
+#define BLACKLIST_IM_PREFIX "[IM BW List Advanced]"
+#define BLACKLIST_DATA_PREFIX "[IM Black List Advanced]"
+
 namespace nsImModules {
 
 using ascommon::auto_locker;
@@ -28,7 +33,7 @@ int32_t CImBlacklistFilter::ApplySessionSettings(uint64_t session) {
   return RunSettingsFrame([&] {
     auto_locker lock(&locker, auto_locker::kWrite, true);
     if (GetSessionData(session) == nullptr) {
-      return as_set_err(-103, "[Parental BW List Advanced] invalid data struct");
+      return as_set_err(-103, BLACKLIST_PREFIX " invalid data struct");
     }
     return 0;
   });
@@ -60,7 +65,7 @@ int32_t CImBlacklistFilter::ApplySharedSettings() {
     auto_locker lock(&locker, auto_locker::kWrite, true);
     auto* data = static_cast<BlacklistSharedData*>(sharedData);
     if (data == nullptr) {
-      return as_set_err(-103, "[Parental BW List Advanced] invalid pointer to shared data struct");
+      return as_set_err(-103, BLACKLIST_PREFIX " invalid pointer to shared data struct");
     }
     const char* temp = ReadStringSetting(this, kGlobalTempPathKey, 0);
     if (temp == nullptr) {
@@ -75,7 +80,7 @@ int32_t CImBlacklistFilter::ApplySharedSettings() {
     if (!AppendSeparator(&data->tempFolder, temp, true) ||
         !AppendSeparator(&folder, folder.c_str(), false) || path.assign(folder) != 0 ||
         path.append(g_strBlacklistDataFile) != 0) {
-      AS_RAISE(ASMemException, __LINE__, "[Parental BW List Advanced] no memory");
+      AS_RAISE(ASMemException, __LINE__, BLACKLIST_PREFIX " no memory");
     }
     AS_LOG(0, 141, "FilePath %s", folder.c_str());
     if (!ascommon::FileExists(path.c_str())) {
@@ -84,9 +89,9 @@ int32_t CImBlacklistFilter::ApplySharedSettings() {
     }
     const uint32_t size = ascommon::FileSize(path.c_str());
     AS_LOG(0, 156, "file size of %s is %d (original is %d)", path.c_str(), static_cast<int>(size),
-           static_cast<int>(data->sizeStamp));
-    if (size == data->sizeStamp) return 0;
-    data->sizeStamp = size;
+           static_cast<int>(data->stamp.size()));
+    if (!data->stamp.IsNew(size)) return 0;
+    data->stamp.Take(size);
     if (data->engine != nullptr) {
       AS_LOG(0, 168, "engine not null, cleanDatabase");
       data->engine->Clear();
@@ -95,13 +100,13 @@ int32_t CImBlacklistFilter::ApplySharedSettings() {
       data->engine = ascommon::NewNoThrow<CUrlDb2Engine>();
     }
     if (data->engine == nullptr) {
-      AS_LOG(0, 173, "[IM BW List Advanced] Memory allocation problems with the Im Black list "
+      AS_LOG(0, 173, BLACKLIST_IM_PREFIX " Memory allocation problems with the Im Black list "
              "blacklist.");
       return 0;
     }
-    AS_LOG(0, 177, "[IM BW List Advanced] will load the Im Black list blacklist.");
+    AS_LOG(0, 177, BLACKLIST_IM_PREFIX " will load the Im Black list blacklist.");
     if (data->engine->Load(path.c_str(), data->tempFolder) != 0) {
-      AS_LOG(0, 181, "[IM BW List Advanced] Problems loading the Im Black list URLs, no "
+      AS_LOG(0, 181, BLACKLIST_IM_PREFIX " Problems loading the Im Black list URLs, no "
              "blacklist?");
       ascommon::Delete(data->engine);
       data->engine = nullptr;
@@ -123,17 +128,17 @@ int32_t CImBlacklistFilter::ProcessEntity(uint64_t session, ascommon::SItem* ite
     if (!session_open && !IsSessionFlagSet(session)) return;
     if (item == nullptr) {
       AS_RAISE(ASBadPtrException, 226,
-               "[Parental BW List Advanced] invalid item received for processing");
+               BLACKLIST_PREFIX " invalid item received for processing");
     }
     auto* data = static_cast<BlacklistSharedData*>(sharedData);
     if (data == nullptr) {
-      AS_RAISE(ASBadPtrException, 232, "[IM Black List Advanced] invalid shared data struct");
+      AS_RAISE(ASBadPtrException, 232, BLACKLIST_DATA_PREFIX " invalid shared data struct");
     }
     if (!session_open && GetSessionData(session) == nullptr) {
-      AS_RAISE(ASBadPtrException, 235, "[IM Black List Advanced] invalid data struct");
+      AS_RAISE(ASBadPtrException, 235, BLACKLIST_DATA_PREFIX " invalid data struct");
     }
     if (command != 0) {
-      AS_LOG(0, 259, "[Parental BW List Advanced] this command is not supported");
+      AS_LOG(0, 259, BLACKLIST_PREFIX " this command is not supported");
       return;
     }
     const ascommon::sstring* user =
@@ -144,7 +149,7 @@ int32_t CImBlacklistFilter::ProcessEntity(uint64_t session, ascommon::SItem* ite
     // Without loaded tables (engine null) nothing is listed.
     if (data->engine != nullptr && data->engine->IsListedUrl(user->c_str(), strlen(user->c_str()))) {
       if (item->io->SetBool(ascommon::IM_BLACKLIST_FLAG_KEY, true) != 0) {
-        AS_RAISE(ASMemException, __LINE__, "[Parental BW List Advanced] could not write the verdict");
+        AS_RAISE(ASMemException, __LINE__, BLACKLIST_PREFIX " could not write the verdict");
       }
       AS_LOG(0, 251, "[Im BlackList] %s user", user->c_str());
     }

@@ -5,6 +5,7 @@
 
 #include "common/sstring.h"
 #include "src/amodule/amodule.h"
+#include "tervo/filter_common.h"
 
 class CUrlDb2Engine;
 
@@ -12,7 +13,9 @@ namespace nsImModules {
 
 struct BlacklistSharedData {
   CUrlDb2Engine* engine = nullptr;  // the loaded digest tables; null: no list
-  uint64_t sizeStamp = 0;           // size of imblacklist.dat when last examined
+  // The size of imblacklist.dat when last examined, loaded or not; starting
+  // at 0, a file that stays empty is never read.
+  SizeStamp stamp{0};
   ascommon::sstring tempFolder;     // ends in a path separator once set
 };
 

@@ -11,18 +11,17 @@
 #include "tervo/filter_common.h"
 #include "tervo/tervo_names.h"
 
-namespace nsImModules {
+// The filter's log and error texts start with these.
+#define MARKOVIAN_PREFIX "[IM Markovian Filter]"
 
-namespace {
-const char kPrefix[] = "[IM Markovian Filter]";
-}  // namespace
+namespace nsImModules {
 
 using ascommon::auto_locker;
 
 CImMarkovianFilter::CImMarkovianFilter(const ascommon::sstring& module_name) : CAFilter(module_name) {}
 
 int32_t CImMarkovianFilter::ApplySessionSettings(uint64_t session) {
-  return ApplyAgeSessionSettings(this, session, kPrefix);
+  return ApplyAgeSessionSettings(this, session, MARKOVIAN_PREFIX);
 }
 
 void* CImMarkovianFilter::CreateSessionData() { return ascommon::NewNoThrow<ImSessionData>(); }
@@ -44,21 +43,19 @@ int32_t CImMarkovianFilter::ApplySharedSettings() {
     auto_locker lock(&locker, auto_locker::kWrite, true);
     auto* data = static_cast<MarkovianSharedData*>(sharedData);
     if (data == nullptr) {
-      return as_set_err(-103, "[IM Markovian Filter] Invalid shared data retreived");
+      return as_set_err(-103, MARKOVIAN_PREFIX " Invalid shared data retreived");
     }
     uint32_t size = 0;
     const int32_t located =
-        LocateDataFile(ReadStringSetting(this, kSharedDataPathKey, 0), kPrefix,
+        LocateDataFile(ReadStringSetting(this, kSharedDataPathKey, 0), MARKOVIAN_PREFIX,
                        g_strMarkovianDataFile, &data->dataPath, &size);
     if (located != 0) return located;
-    // Only a change of size counts as a new file.
-    if (data->loaded != 0 && size == data->sizeStamp) return 0;
+    if (!data->stamp.IsNew(size)) return 0;
     // The new model is merged into the loaded one: classes it does not name stay.
     if (data->engine.LoadModel(data->dataPath.c_str()) != 0) {
-      return as_set_err(-104, "[IM Markovian Filter] Problems reloading the dictionary");
+      return as_set_err(-104, MARKOVIAN_PREFIX " Problems reloading the dictionary");
     }
-    data->loaded = 1;
-    data->sizeStamp = size;
+    data->stamp.Take(size);
     return 0;
   });
 }
@@ -122,12 +119,12 @@ int32_t CImMarkovianFilter::ProcessEntity(uint64_t session, ascommon::SItem* ite
                                           uint32_t command) {
   return RunEntityFrame(this, [&] {
     if (item == nullptr) {
-      AS_RAISE(ASBadPtrException, __LINE__, "[IM Markovian Filter] Invalid item to process");
+      AS_RAISE(ASBadPtrException, __LINE__, MARKOVIAN_PREFIX " Invalid item to process");
     }
     auto_locker lock(&locker, auto_locker::kReadOnly, true);
     const ascommon::sstring* text = nullptr;
-    ImSessionData* data = CheckTextItem(this, session, item, command, kPrefix, &text);
-    AS_LOG(0, __LINE__, "[IM Markovian Filter] Processing current text - age category: %d",
+    ImSessionData* data = CheckTextItem(this, session, item, command, MARKOVIAN_PREFIX, &text);
+    AS_LOG(0, __LINE__, MARKOVIAN_PREFIX " Processing current text - age category: %d",
            data->ageCategory);
 
     nsMarkovian::MarkovianResults results;
@@ -138,18 +135,18 @@ int32_t CImMarkovianFilter::ProcessEntity(uint64_t session, ascommon::SItem* ite
     const int32_t rc = shared->engine.ClassifyText(text->c_str(), &results, &params);
     if (rc != 0) {
       AS_RAISE_CARRYING(ASException, __LINE__, rc,
-                        "[IM Markovian Filter] Problems analyzing the item");
+                        MARKOVIAN_PREFIX " Problems analyzing the item");
     }
     // No class fired: the verdict text would be empty, and nothing is written.
     if (results.scores.empty()) return;
     OwnedText verdict = VerdictText(results);
-    if (verdict == nullptr) AS_RAISE(ASMemException, __LINE__, "[IM Markovian Filter] no memory");
+    if (verdict == nullptr) AS_RAISE(ASMemException, __LINE__, MARKOVIAN_PREFIX " no memory");
     // The box takes the text over as it is, also when storing it fails.
     if (item->io->SetBool(ascommon::IM_MARKOVIAN_FLAG_KEY, true) != 0 ||
         item->io->StoreValue(ascommon::IM_MARKOVIAN_TEXT_KEY, ascommon::CBlackBox::kText,
                              verdict.release()) != 0 ||
         item->io->SetInt32(ascommon::IM_MARKOVIAN_VALUE_KEY, 0) != 0) {
-      AS_RAISE(ASMemException, __LINE__, "[IM Markovian Filter] could not write the verdict");
+      AS_RAISE(ASMemException, __LINE__, MARKOVIAN_PREFIX " could not write the verdict");
     }
   });
 }
@@ -158,7 +155,7 @@ int32_t CImMarkovianFilter::ProcessCommand() {
   return RunCommandFrame(this, [&] {
     auto_locker lock(&locker, auto_locker::kWrite, true);
     if (sharedData == nullptr) {
-      AS_RAISE(ASBadPtrException, __LINE__, "[IM Markovian Filter] invalid shared data struct");
+      AS_RAISE(ASBadPtrException, __LINE__, MARKOVIAN_PREFIX " invalid shared data struct");
     }
   });
 }

@@ -6,6 +6,7 @@
 
 #include "common/sstring.h"
 #include "src/amodule/amodule.h"
+#include "tervo/filter_common.h"
 #include "src/engines/markovian/markovian.h"
 
 namespace nsImModules {
@@ -14,8 +15,7 @@ namespace nsImModules {
 struct MarkovianSharedData {
   nsMarkovian::CIMMarkovianEngine engine;
   ascommon::sstring dataPath;     // path of im_markovian.dat once found
-  uint8_t loaded = 0;             // a load has succeeded
-  uint64_t sizeStamp = ~0ull;     // the file's size at that load
+  SizeStamp stamp;                // the file's size at the last load that succeeded
 };
 
 class CImMarkovianFilter : public CAFilter {

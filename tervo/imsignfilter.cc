@@ -3,6 +3,9 @@
 #include "common/asalloc.h"
 #include "src/common/shared_locker.h"
 
+// The filter's log and error texts start with these.
+#define SIGN_PREFIX "[IM Sign]"
+
 namespace nsImModules {
 
 using ascommon::auto_locker;
@@ -43,8 +46,8 @@ void CImSignFilter::DestroySharedData(void* data) {
 int32_t CImSignFilter::ApplySharedSettings() {
   return RunSettingsFrame([&] {
     auto_locker lock(&locker, auto_locker::kWrite, true);
-    if (sharedData == nullptr) return as_set_err(-103, "[IM Sign] invalid shared data struct");
-    return as_set_err(-201, "[IM Sign] loading the im signatures is not available in this build");
+    if (sharedData == nullptr) return as_set_err(-103, SIGN_PREFIX " invalid shared data struct");
+    return as_set_err(-201, SIGN_PREFIX " loading the im signatures is not available in this build");
   });
 }
 
@@ -55,15 +58,15 @@ int32_t CImSignFilter::ProcessEntity(uint64_t session, ascommon::SItem* item, ui
     auto_locker lock(&locker, auto_locker::kReadOnly, true);
     if (!IsSessionFlagSet(session)) return;
     if (item == nullptr) {
-      AS_RAISE(ASBadPtrException, 38, "[IM Sign] invalid item received for processing");
+      AS_RAISE(ASBadPtrException, 38, SIGN_PREFIX " invalid item received for processing");
     }
     auto* data = static_cast<SignSharedData*>(sharedData);
-    if (data == nullptr) AS_RAISE(ASBadPtrException, 44, "[IM Sign] invalid shared data struct");
+    if (data == nullptr) AS_RAISE(ASBadPtrException, 44, SIGN_PREFIX " invalid shared data struct");
     if (GetSessionData(session) == nullptr) {
-      AS_RAISE(ASBadPtrException, 47, "[IM Sign] invalid data struct");
+      AS_RAISE(ASBadPtrException, 47, SIGN_PREFIX " invalid data struct");
     }
     if (command != 0) {
-      AS_LOG(0, 153, "[IM Sign] this command is not supported");
+      AS_LOG(0, 153, SIGN_PREFIX " this command is not supported");
       return;
     }
     // Until a settings pass has built the engines there are no signatures.
@@ -71,7 +74,7 @@ int32_t CImSignFilter::ProcessEntity(uint64_t session, ascommon::SItem* item, ui
       AS_LOG(0, 75, "pExecUnit->GetSignatures() returned NULL");
       return;
     }
-    AS_RAISE(ASException, __LINE__, "[IM Sign] the rule engine is not available in this build");
+    AS_RAISE(ASException, __LINE__, SIGN_PREFIX " the rule engine is not available in this build");
   });
 }
 

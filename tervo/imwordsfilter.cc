@@ -5,20 +5,17 @@
 #include "tervo/filter_common.h"
 #include "tervo/tervo_names.h"
 
+// The filter's log and error texts start with these.
+#define WORDS_PREFIX "[IM Words Filter]"
+
 namespace nsImModules {
-
-namespace {
-
-const char kPrefix[] = "[IM Words Filter]";
-
-}  // namespace
 
 using ascommon::auto_locker;
 
 CImWordsFilter::CImWordsFilter(const ascommon::sstring& module_name) : CAFilter(module_name) {}
 
 int32_t CImWordsFilter::ApplySessionSettings(uint64_t session) {
-  return ApplyAgeSessionSettings(this, session, kPrefix);
+  return ApplyAgeSessionSettings(this, session, WORDS_PREFIX);
 }
 
 void* CImWordsFilter::CreateSessionData() { return ascommon::NewNoThrow<ImSessionData>(); }
@@ -39,7 +36,7 @@ int32_t CImWordsFilter::ApplySharedSettings() {
   return RunSettingsFrame([&] {
     auto_locker lock(&locker, auto_locker::kWrite, true);
     auto* data = static_cast<WordsSharedData*>(sharedData);
-    if (data == nullptr) return as_set_err(-103, "[IM Words Filter] Invalid shared data retreived");
+    if (data == nullptr) return as_set_err(-103, WORDS_PREFIX " Invalid shared data retreived");
 
     // The data folder is read first, then the temporary folder.
     const char* folder = ReadStringSetting(this, kSharedDataPathKey, 0);
@@ -50,21 +47,19 @@ int32_t CImWordsFilter::ApplySharedSettings() {
       temp = ".";
     }
     if (!AppendSeparator(&data->tempFolder, temp, true)) {
-      return as_set_err(-104, "[IM Words Filter] no memory");
+      return as_set_err(-104, WORDS_PREFIX " no memory");
     }
     uint32_t size = 0;
     const int32_t located =
-        LocateDataFile(folder, kPrefix, g_strWordsDataFile, &data->dataPath, &size);
+        LocateDataFile(folder, WORDS_PREFIX, g_strWordsDataFile, &data->dataPath, &size);
     if (located != 0) return located;
-    // Only a change of size counts as a new file.
-    if (data->loaded != 0 && size == data->sizeStamp) return 0;
+    if (!data->stamp.IsNew(size)) return 0;
 
     data->engine.ClearCategories();
     if (data->engine.LoadIMCategories(data->dataPath.c_str(), data->tempFolder) != 0) {
-      return as_set_err(-104, "[IM Words Filter] Problems reloading the dictionary");
+      return as_set_err(-104, WORDS_PREFIX " Problems reloading the dictionary");
     }
-    data->loaded = 1;
-    data->sizeStamp = size;
+    data->stamp.Take(size);
     return 0;
   });
 }
@@ -72,12 +67,12 @@ int32_t CImWordsFilter::ApplySharedSettings() {
 int32_t CImWordsFilter::ProcessEntity(uint64_t session, ascommon::SItem* item, uint32_t command) {
   return RunEntityFrame(this, [&] {
     if (item == nullptr) {
-      AS_RAISE(ASBadPtrException, __LINE__, "[IM Words Filter] Invalid item to process");
+      AS_RAISE(ASBadPtrException, __LINE__, WORDS_PREFIX " Invalid item to process");
     }
     auto_locker lock(&locker, auto_locker::kReadOnly, true);
     const ascommon::sstring* text = nullptr;
-    ImSessionData* data = CheckTextItem(this, session, item, command, kPrefix, &text);
-    AS_LOG(0, __LINE__, "[IM Words Filter] Processing current text - age category: %d",
+    ImSessionData* data = CheckTextItem(this, session, item, command, WORDS_PREFIX, &text);
+    AS_LOG(0, __LINE__, WORDS_PREFIX " Processing current text - age category: %d",
            data->ageCategory);
 
     const char* const texts[1] = {text->c_str()};
@@ -86,10 +81,10 @@ int32_t CImWordsFilter::ProcessEntity(uint64_t session, ascommon::SItem* item, u
     int32_t rc = shared->engine.ScoreIMTexts(texts, 1, data->ageCategory, &score, nullptr, nullptr,
                                              nullptr, -1);
     if (rc != 0) {
-      AS_RAISE_CARRYING(ASException, __LINE__, rc, "[IM Words Filter] Problems analyzing the item");
+      AS_RAISE_CARRYING(ASException, __LINE__, rc, WORDS_PREFIX " Problems analyzing the item");
     }
     if (item->io->SetInt32(ascommon::IM_WORDS_VERDICT_KEY, score) != 0) {
-      AS_RAISE(ASMemException, __LINE__, "[IM Words Filter] could not write the verdict");
+      AS_RAISE(ASMemException, __LINE__, WORDS_PREFIX " could not write the verdict");
     }
   });
 }
@@ -98,7 +93,7 @@ int32_t CImWordsFilter::ProcessCommand() {
   return RunCommandFrame(this, [&] {
     auto_locker lock(&locker, auto_locker::kWrite, true);
     if (sharedData == nullptr) {
-      AS_RAISE(ASBadPtrException, __LINE__, "[IM Words Filter] invalid shared data struct");
+      AS_RAISE(ASBadPtrException, __LINE__, WORDS_PREFIX " invalid shared data struct");
     }
   });
 }

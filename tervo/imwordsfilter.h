@@ -5,6 +5,7 @@
 
 #include "common/sstring.h"
 #include "src/amodule/amodule.h"
+#include "tervo/filter_common.h"
 #include "src/engines/wordsheur/wordsheur.h"
 
 namespace nsImModules {
@@ -13,8 +14,7 @@ namespace nsImModules {
 struct WordsSharedData {
   nsWordsHeur::CWordsHeurEngine engine;
   ascommon::sstring dataPath;     // path of imwords.dat once found
-  uint8_t loaded = 0;             // a load has succeeded
-  uint64_t sizeStamp = ~0ull;     // the file's size at that load
+  SizeStamp stamp;                // the file's size at the last load that succeeded
   ascommon::sstring tempFolder;   // ends in a path separator once set
 };
 

@@ -106,8 +106,8 @@ TEST_F(WordsFilterTest, UnchangedFileIsLoadedOnce) {
   ASSERT_EQ(0, filter_->ApplySharedSettings());
   ASSERT_EQ(0, filter_->ApplySharedSettings());
   EXPECT_EQ(1, Loads());
-  EXPECT_EQ(1, Shared()->loaded);
-  EXPECT_EQ(std::filesystem::file_size(data_.File("imwords.dat")), Shared()->sizeStamp);
+  EXPECT_TRUE(Shared()->stamp.taken());
+  EXPECT_EQ(std::filesystem::file_size(data_.File("imwords.dat")), Shared()->stamp.size());
 
   // A file of another size is loaded again, replacing the categories.
   WriteWordsFile(data_.File("imwords.dat"), {{"only", 0, 0, 0, {{"zebra", 1}}}});
@@ -141,14 +141,14 @@ TEST_F(WordsFilterTest, SameSizeFileInAnotherFolderIsNotReloaded) {
 TEST_F(WordsFilterTest, FailedReloadKeepsTheStampSoTheNextCallTriesAgain) {
   WriteWordsFile(data_.File("imwords.dat"), kLists);
   ASSERT_EQ(0, filter_->ApplySharedSettings());
-  const uint64_t stamp = Shared()->sizeStamp;
+  const uint64_t stamp = Shared()->stamp.size();
 
   // A damaged file of another size.
   std::filesystem::resize_file(data_.File("imwords.dat"), stamp + 7);
   EXPECT_EQ(-104, filter_->ApplySharedSettings());
   EXPECT_EQ("[IM Words Filter] Problems reloading the dictionary", LastMessage());
-  EXPECT_EQ(1, Shared()->loaded);
-  EXPECT_EQ(stamp, Shared()->sizeStamp);
+  EXPECT_TRUE(Shared()->stamp.taken());
+  EXPECT_EQ(stamp, Shared()->stamp.size());
   EXPECT_EQ(-104, filter_->ApplySharedSettings());
   EXPECT_EQ(3, Loads());
 }
