@@ -14,29 +14,15 @@
 
 #include "host/plugin_host.h"
 #include "host/settings.h"
+#include "tests/support/data_files.h"
+#include "tests/support/test_support.h"
+#include "tervo/tervo_names.h"
 
 namespace tervo_bench {
 
 // A folder for the files of this run, removed at exit.
-class BenchDir {
- public:
-  BenchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tervo-bench-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) != nullptr ? pattern : std::string(".");
-  }
-  ~BenchDir() {
-    std::error_code ignored;
-    if (path_ != ".") std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const char* name) const { return path_ + "/" + name; }
-  const char* path() const { return path_.c_str(); }
-
- private:
-  std::string path_;
-};
-
-inline BenchDir& Dir() {
-  static BenchDir dir;
+inline const tervo_test::TempDir& Dir() {
+  static const tervo_test::TempDir dir("tervo-bench");
   return dir;
 }
 
@@ -46,15 +32,15 @@ inline BenchDir& Dir() {
 // null when anything failed.
 struct PluginWithFilter {
   explicit PluginWithFilter(const char* type, const char* age = "adult") {
-    setenv("AS_TRACER_PATH", Dir().path(), 1);
+    setenv("AS_TRACER_PATH", Dir().path().c_str(), 1);
     setenv("TERVO_TRACE_LEVEL", "-1", 1);
     const std::string folder = std::filesystem::canonical("/proc/self/exe").parent_path().string();
     std::string error;
     if (!plugin.Load(folder + "/tervo.mdl", &error)) return;
-    settings.SetString("/im/general/ImSharedDataPath", Dir().path());
-    settings.SetString("/im/general/GlobalTempPath", Dir().path());
-    settings.SetString("/im/general/UserAge", age, 1);
-    settings.SetInt("/im/filter/Enabled", 1, 1);
+    settings.SetString(nsImModules::kSharedDataPathKey, Dir().path());
+    settings.SetString(nsImModules::kGlobalTempPathKey, Dir().path());
+    settings.SetString(nsImModules::kUserAgeKey, age, 1);
+    settings.SetInt(nsImModules::kEnabledKey, 1, 1);
     filter = plugin.CreateFilter(type, &settings);
     if (filter == nullptr || filter->ApplySharedSettings() != 0 ||
         tervo_host::OpenSession(filter, 1) != 0) {

@@ -27,12 +27,12 @@ std::vector<uint8_t> Payload() {
 }
 
 void WriteMegabyte(const std::string& path, const std::vector<uint8_t>& payload) {
-  CBinaryStreamer out(path.c_str(), CBinaryStreamer::kModeWrite, Dir().path(), 1);
+  CBinaryStreamer out(path.c_str(), CBinaryStreamer::kModeWrite, Dir().path().c_str(), 1);
   out.WriteBytes(payload.data(), static_cast<uint32_t>(payload.size()));
 }
 
 void WriteValues(const std::string& path) {
-  CBinaryStreamer out(path.c_str(), CBinaryStreamer::kModeWrite, Dir().path(), 1);
+  CBinaryStreamer out(path.c_str(), CBinaryStreamer::kModeWrite, Dir().path().c_str(), 1);
   for (uint32_t i = 0; i < kValues; ++i) out.WriteU32(i * 2654435761u);
 }
 
@@ -40,7 +40,7 @@ void BM_OpenForRead1MB(benchmark::State& state) {
   const std::string path = Dir().File("read1mb.bin");
   WriteMegabyte(path, Payload());
   for (auto _ : state) {
-    CBinaryStreamer in(path.c_str(), CBinaryStreamer::kModeRead, Dir().path(), 0);
+    CBinaryStreamer in(path.c_str(), CBinaryStreamer::kModeRead, Dir().path().c_str(), 0);
     benchmark::DoNotOptimize(in.payload_size());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kMegabyte);
@@ -53,7 +53,7 @@ void BM_Read100kU32(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     {
-      CBinaryStreamer in(path.c_str(), CBinaryStreamer::kModeRead, Dir().path(), 0);
+      CBinaryStreamer in(path.c_str(), CBinaryStreamer::kModeRead, Dir().path().c_str(), 0);
       state.ResumeTiming();
       uint32_t sum = 0;
       for (uint32_t i = 0; i < kValues; ++i) sum += in.ReadU32();

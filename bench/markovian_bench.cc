@@ -46,33 +46,25 @@ const std::vector<std::string>& Vocabulary() {
 // Writes the model once and answers its path.
 const std::string& ModelPath() {
   static const std::string path = [] {
-    const std::string file = Dir().File("im_markovian.dat");
+    const std::string file = Dir().File(nsImModules::kMarkovianDataFile);
     const auto& vocabulary = Vocabulary();
     Lcg rng(777);
-    CBinaryStreamer out(file.c_str(), CBinaryStreamer::kModeWrite, Dir().path(),
-                        nsMarkovian::kMarkovianFileVersion);
-    nsMarkovian::MarkovianFileWriter writer(&out);
-    writer.WriteClassCount(kClasses);
+    std::vector<nsMarkovian::MarkovianClass> classes(kClasses);
     for (int c = 0; c < kClasses; ++c) {
-      const std::string name = "class" + std::to_string(c);
-      writer.WriteClassHeader(sstring(name.c_str()), 40, 4);
-      writer.WriteTableOrder(0);
+      classes[c].name = "class" + std::to_string(c);
+      classes[c].threshold = 40;
       for (int order = 1; order <= 3; ++order) {
         const int grams = order == 3 ? kGramsPerClass - 2 * (kGramsPerClass / 3)
                                      : kGramsPerClass / 3;
-        writer.WriteTableOrder(order);
-        writer.WriteEntryCount(static_cast<uint32_t>(grams));
         for (int g = 0; g < grams; ++g) {
-          writer.WriteEntryValue(1 + static_cast<int32_t>(rng.Next(9)));
-          for (int w = 0; w < order; ++w) {
-            const std::string& word = vocabulary[rng.Next(kVocabulary)];
-            writer.WriteWord(nsMarkovian::WordHash(word.data(), word.size()),
-                             sstring(word.c_str()));
-          }
+          nsMarkovian::MarkovianSequence s;
+          s.value = 1 + static_cast<int32_t>(rng.Next(9));
+          for (int w = 0; w < order; ++w) s.words.push_back(vocabulary[rng.Next(kVocabulary)]);
+          classes[c].sequences.push_back(std::move(s));
         }
       }
     }
-    out.Close();
+    tervo_test::WriteMarkovianFile(file, classes);
     return file;
   }();
   return path;
@@ -142,7 +134,7 @@ BENCHMARK(BM_LoadModel)->Unit(benchmark::kMillisecond);
 void FilterMessages(benchmark::State& state, size_t bytes) {
   static tervo_bench::PluginWithFilter loaded = [] {
     ModelPath();
-    return tervo_bench::PluginWithFilter("Im Markovian Filter", "child");
+    return tervo_bench::PluginWithFilter(nsImModules::kMarkovianFilterName, "child");
   }();
   tervo_bench::RunProcessEntity(state, loaded.filter, MakeMessages(bytes, 99));
 }

@@ -58,13 +58,10 @@ const std::vector<uint64_t>& ListedKeys() {
 // The blacklist file of the one million keys, all in the URL table.
 const std::string& MillionFile() {
   static const std::string path = [] {
-    std::string file = Dir().File("imblacklist.dat");
-    CBinaryStreamer out(file.c_str(), CBinaryStreamer::kModeWrite, Dir().path(),
-                        nsUrlDb2::kUrlDbFileVersion);
-    nsUrlDb2::UrlDbFileWriter writer(&out);
-    writer.WriteHeader(nsUrlDb2::kDigestWidth, kKeys, 0, 0);
-    writer.WriteKeys(ListedKeys().data(), ListedKeys().size());
-    out.Close();
+    std::string file = Dir().File(nsImModules::kBlacklistDataFile);
+    nsUrlDb2::BlacklistKeys keys;
+    keys.urls = ListedKeys();
+    tervo_test::WriteBlacklistFile(file, keys);
     return file;
   }();
   return path;
@@ -87,7 +84,7 @@ const std::vector<char>& Queries() {
 CUrlDb2Engine& LoadedEngine() {
   static CUrlDb2Engine* engine = [] {
     CUrlDb2Engine* e = ascommon::New<CUrlDb2Engine>();
-    if (e->Load(MillionFile().c_str(), sstring(Dir().path())) != nsUrlDb2::kUrlDbOk) abort();
+    if (e->Load(MillionFile().c_str(), sstring(Dir().path().c_str())) != nsUrlDb2::kUrlDbOk) abort();
     return e;
   }();
   return *engine;
@@ -95,7 +92,7 @@ CUrlDb2Engine& LoadedEngine() {
 
 void BM_LoadMillion(benchmark::State& state) {
   const std::string& path = MillionFile();
-  const sstring folder(Dir().path());
+  const sstring folder(Dir().path().c_str());
   for (auto _ : state) {
     CUrlDb2Engine* engine = ascommon::New<CUrlDb2Engine>();
     const int32_t rc = engine->Load(path.c_str(), folder);
@@ -159,7 +156,7 @@ BENCHMARK(BM_BareMd5PlusProbe)->Unit(benchmark::kNanosecond);
 void BM_BlacklistFilterProcessEntity(benchmark::State& state) {
   static tervo_bench::PluginWithFilter loaded = [] {
     MillionFile();
-    return tervo_bench::PluginWithFilter("Im Blacklist Filter");
+    return tervo_bench::PluginWithFilter(nsImModules::kBlacklistFilterName);
   }();
   static const std::vector<std::string> users = [] {
     std::vector<std::string> out;

@@ -81,19 +81,16 @@ std::vector<std::string>& Messages() {
 
 const std::string& WordsFile() {
   static const std::string path = [] {
-    const std::string file = Dir().File("imwords.dat");
-    CBinaryStreamer out(file.c_str(), CBinaryStreamer::kModeWrite, Dir().path(),
-                        nsWordsHeur::kWordsFileVersion);
-    nsWordsHeur::WordsFileWriter writer(&out);
-    writer.WriteCategoryCount(kCategories);
+    const std::string file = Dir().File(nsImModules::kWordsDataFile);
     const auto& words = ListedWords();
+    std::vector<nsWordsHeur::WordsCategory> categories(kCategories);
     for (int c = 0; c < kCategories; ++c) {
-      const std::string name = "category" + std::to_string(c);
-      writer.WriteCategoryHeader(sstring(name.c_str()), 40, 30, 50, 0, kWordsPerCategory);
+      categories[c] = {"category" + std::to_string(c), 40, 30, 50, 0, {}};
       for (int w = 0; w < kWordsPerCategory; ++w) {
-        writer.WriteWord(sstring(words[c * kWordsPerCategory + w].c_str()), 5 + w % 20);
+        categories[c].words.emplace_back(words[c * kWordsPerCategory + w], 5 + w % 20);
       }
     }
+    tervo_test::WriteWordsFile(file, categories);
     return file;
   }();
   return path;
@@ -101,7 +98,7 @@ const std::string& WordsFile() {
 
 CWordsHeurEngine& Engine() {
   static CWordsHeurEngine engine;
-  static const int32_t loaded = engine.LoadIMCategories(WordsFile().c_str(), sstring(Dir().path()));
+  static const int32_t loaded = engine.LoadIMCategories(WordsFile().c_str(), sstring(Dir().path().c_str()));
   (void)loaded;
   return engine;
 }
@@ -159,7 +156,7 @@ BENCHMARK(BM_TokenizeChatMessage);
 
 void BM_LoadWordsFile(benchmark::State& state) {
   const std::string& path = WordsFile();
-  const sstring work(Dir().path());
+  const sstring work(Dir().path().c_str());
   CWordsHeurEngine engine;
   for (auto _ : state) {
     if (engine.LoadIMCategories(path.c_str(), work) != 0) {
@@ -176,7 +173,7 @@ BENCHMARK(BM_LoadWordsFile);
 tervo_bench::PluginWithFilter& Plugin() {
   static tervo_bench::PluginWithFilter loaded = [] {
     WordsFile();
-    return tervo_bench::PluginWithFilter("Im Words Filter");
+    return tervo_bench::PluginWithFilter(nsImModules::kWordsFilterName);
   }();
   return loaded;
 }

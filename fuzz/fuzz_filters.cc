@@ -22,14 +22,16 @@
 #include "host/plugin_host.h"
 #include "host/settings.h"
 #include "platform/morvel/morvel.h"
+#include "tervo/tervo_names.h"
 
 namespace {
 
-constexpr const char* kWordsName = "Im Words Filter";
-constexpr const char* kBlacklistName = "Im Blacklist Filter";
-constexpr const char* kSignName = "Im Signature Filter";
-constexpr const char* kMarkovianName = "Im Markovian Filter";
-constexpr const char* kDataFiles[] = {"imwords.dat", "imblacklist.dat", "im_markovian.dat"};
+using nsImModules::kBlacklistFilterName;
+using nsImModules::kMarkovianFilterName;
+using nsImModules::kSignFilterName;
+using nsImModules::kWordsFilterName;
+constexpr const char* kDataFiles[] = {nsImModules::kWordsDataFile, nsImModules::kBlacklistDataFile,
+                                      nsImModules::kMarkovianDataFile};
 
 struct Session {
   uint64_t id;
@@ -46,9 +48,9 @@ struct Filter {
 // away in reverse order: the plug-in is unloaded before its folders are
 // removed.
 struct Setup {
-  tervo_fuzz::ScratchDir data{"filters-data"};
-  tervo_fuzz::ScratchDir temp{"filters-temp"};
-  tervo_fuzz::ScratchDir log{"filters-log"};
+  tervo_test::TempDir data{"tervo-fuzz-filters-data"};
+  tervo_test::TempDir temp{"tervo-fuzz-filters-temp"};
+  tervo_test::TempDir log{"tervo-fuzz-filters-log"};
   tervo_host::Settings settings;
   tervo_host::Plugin plugin;
   std::vector<Filter> filters;
@@ -74,6 +76,8 @@ void CopySampleData(const std::string& to) {
 }
 
 void SetUp(Setup* s) {
+  FUZZ_CHECK(!s->data.path().empty() && !s->temp.path().empty() && !s->log.path().empty(),
+             "cannot make the scratch folders");
   // The plug-in opens its log when it is loaded; nothing is written to it.
   setenv("AS_TRACER_PATH", s->log.path().c_str(), 1);
   setenv("TERVO_TRACE_LEVEL", "-1", 1);
@@ -83,18 +87,19 @@ void SetUp(Setup* s) {
       std::filesystem::canonical("/proc/self/exe").parent_path().string() + "/tervo.mdl";
   std::string error;
   FUZZ_CHECK(s->plugin.Load(plugin_path, &error), "cannot load " + plugin_path + ": " + error);
-  s->settings.SetString("/im/general/ImSharedDataPath", s->data.path() + "/");
-  s->settings.SetString("/im/general/GlobalTempPath", s->temp.path() + "/");
+  s->settings.SetString(nsImModules::kSharedDataPathKey, s->data.path() + "/");
+  s->settings.SetString(nsImModules::kGlobalTempPathKey, s->temp.path() + "/");
   for (const Session& session : kSessions) {
-    s->settings.SetString("/im/general/UserAge", session.age, session.id);
-    s->settings.SetInt("/im/filter/Enabled", 1, session.id);
+    s->settings.SetString(nsImModules::kUserAgeKey, session.age, session.id);
+    s->settings.SetInt(nsImModules::kEnabledKey, 1, session.id);
   }
-  for (const char* name : {kBlacklistName, kWordsName, kSignName, kMarkovianName}) {
+  for (const char* name :
+       {kBlacklistFilterName, kWordsFilterName, kSignFilterName, kMarkovianFilterName}) {
     CAFilter* module = s->plugin.CreateFilter(name, &s->settings);
     FUZZ_CHECK(module != nullptr, std::string("cannot create ") + name);
     const int32_t applied = module->ApplySharedSettings();
     // The signature filter has no rule engine to load yet and says so.
-    FUZZ_CHECK(applied == (strcmp(name, kSignName) == 0 ? -201 : 0),
+    FUZZ_CHECK(applied == (strcmp(name, kSignFilterName) == 0 ? -201 : 0),
                std::string(name) + " ApplySharedSettings answered " + std::to_string(applied));
     for (const Session& session : kSessions) {
       const int32_t opened = tervo_host::OpenSession(module, session.id);
@@ -107,12 +112,12 @@ void SetUp(Setup* s) {
 
 void CheckVerdicts(const Filter& filter, const Session& session, tervo_host::Item* item) {
   const std::string where = std::string(filter.name) + ", " + session.age + " session: ";
-  if (strcmp(filter.name, kWordsName) == 0) {
+  if (strcmp(filter.name, kWordsFilterName) == 0) {
     const int32_t score = item->Number(ascommon::IM_WORDS_VERDICT_KEY, INT32_MIN);
     FUZZ_CHECK(score != INT32_MIN, where + "no verdict written");
     // The sample thresholds are all positive.
     FUZZ_CHECK(score == -1 || score > 0, where + "a category fired at " + std::to_string(score));
-  } else if (strcmp(filter.name, kMarkovianName) == 0) {
+  } else if (strcmp(filter.name, kMarkovianFilterName) == 0) {
     const bool fired = item->Flag(ascommon::IM_MARKOVIAN_FLAG_KEY);
     const std::string classes = item->Text(ascommon::IM_MARKOVIAN_TEXT_KEY);
     FUZZ_CHECK(fired == (classes.size() > 2 && classes.front() == '<' && classes.back() == '>'),
@@ -120,7 +125,7 @@ void CheckVerdicts(const Filter& filter, const Session& session, tervo_host::Ite
     // Every class of the sample model has a positive threshold, and an adult
     // session's factor is 0: every class fires on any text.
     FUZZ_CHECK(fired || session.id != 3, where + "an adult session did not fire");
-  } else if (strcmp(filter.name, kSignName) == 0) {
+  } else if (strcmp(filter.name, kSignFilterName) == 0) {
     FUZZ_CHECK(!item->Flag(ascommon::IM_SIGN_FLAG_KEY), where + "fired without signatures");
   }
 }

@@ -12,6 +12,8 @@
 
 #include "common/sstring.h"
 #include "fuzz/fuzz_support.h"
+#include "tests/support/data_files.h"
+#include "tervo/tervo_names.h"
 #include "src/engines/urldb2/urldb2.h"
 #include "src/engines/urldb2/urldb2_format.h"
 
@@ -89,8 +91,8 @@ void Exercise(const CUrlDb2Engine& engine) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const tervo_fuzz::Folders& dirs = tervo_fuzz::TargetFolders("imblacklist");
-  const std::string path = dirs.input.File("imblacklist.dat");
-  tervo_fuzz::WritePayloadFile(path, data, size, nsUrlDb2::kUrlDbFileVersion, dirs.work.path());
+  const std::string path = dirs.input.File(nsImModules::kBlacklistDataFile);
+  tervo_test::WriteRawDataFile(path, nsUrlDb2::kUrlDbFileVersion, data, size);
 
   CUrlDb2Engine engine;
   const int32_t rc = engine.Load(path.c_str(), ascommon::sstring(dirs.work.path().c_str()));

@@ -11,6 +11,8 @@
 
 #include "common/sstring.h"
 #include "fuzz/fuzz_support.h"
+#include "tests/support/data_files.h"
+#include "tervo/tervo_names.h"
 #include "src/common/array.h"
 #include "src/engines/wordsheur/imwords_format.h"
 #include "src/engines/wordsheur/wordsheur.h"
@@ -121,8 +123,8 @@ void Exercise(const CWordsHeurEngine& engine) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const tervo_fuzz::Folders& dirs = tervo_fuzz::TargetFolders("imwords");
-  const std::string path = dirs.input.File("imwords.dat");
-  tervo_fuzz::WritePayloadFile(path, data, size, nsWordsHeur::kWordsFileVersion, dirs.work.path());
+  const std::string path = dirs.input.File(nsImModules::kWordsDataFile);
+  tervo_test::WriteRawDataFile(path, nsWordsHeur::kWordsFileVersion, data, size);
 
   CWordsHeurEngine engine;
   const int32_t rc = engine.LoadIMCategories(path.c_str(), sstring(dirs.work.path().c_str()));

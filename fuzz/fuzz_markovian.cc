@@ -16,6 +16,8 @@
 
 #include "common/sstring.h"
 #include "fuzz/fuzz_support.h"
+#include "tests/support/data_files.h"
+#include "tervo/tervo_names.h"
 #include "src/engines/markovian/markovian.h"
 #include "src/engines/markovian/markovian_format.h"
 
@@ -168,9 +170,8 @@ std::vector<Outcome> ClassifyAll(const CIMMarkovianEngine& engine,
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const tervo_fuzz::Folders& dirs = tervo_fuzz::TargetFolders("markovian");
-  const std::string path = dirs.input.File("im_markovian.dat");
-  tervo_fuzz::WritePayloadFile(path, data, size, nsMarkovian::kMarkovianFileVersion,
-                               dirs.work.path());
+  const std::string path = dirs.input.File(nsImModules::kMarkovianDataFile);
+  tervo_test::WriteRawDataFile(path, nsMarkovian::kMarkovianFileVersion, data, size);
 
   CIMMarkovianEngine engine;
   const int32_t rc = Load(&engine, path);

@@ -1,6 +1,7 @@
-// What the fuzz targets share: scratch folders, a check that aborts (which
-// libFuzzer reports as a crash, with the input that caused it), and the
-// writing of a payload into a valid data-file container.
+// What the fuzz targets add to the shared test support: a check that aborts
+// (which libFuzzer reports as a crash, with the input that caused it), the
+// scratch folders of a target, and the check that readers leave none of their
+// working copies behind.
 #ifndef TERVO_FUZZ_FUZZ_SUPPORT_H_
 #define TERVO_FUZZ_FUZZ_SUPPORT_H_
 
@@ -12,11 +13,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <string>
 
-#include "common/binstreamer.h"
-#include "src/exceptions/asexception.h"
+#include "tests/support/test_support.h"
 
 namespace tervo_fuzz {
 
@@ -33,39 +32,16 @@ namespace tervo_fuzz {
     if (!(condition)) ::tervo_fuzz::Fail(__FILE__, __LINE__, (what));      \
   } while (0)
 
-// A fresh folder under $TMPDIR (or /tmp), removed with its contents when the
-// object goes away. Aborts when the folder cannot be made.
-class ScratchDir {
- public:
-  explicit ScratchDir(const char* tag) {
-    const char* tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                          "/tervo-fuzz-" + tag + "-XXXXXX";
-    FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr, "cannot make a scratch folder " + pattern);
-    path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string File(const char* name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
 // The folders of a target that reads files: where each input is written, and
 // the streamer's work folder. Made on first use, removed when the program
 // ends; a program asks with one `tag` only.
 struct Folders {
   explicit Folders(const std::string& tag)
-      : input((tag + "-in").c_str()), work((tag + "-work").c_str()) {}
-  ScratchDir input;
-  ScratchDir work;
+      : input(("tervo-fuzz-" + tag + "-in").c_str()), work(("tervo-fuzz-" + tag + "-work").c_str()) {
+    FUZZ_CHECK(!input.path().empty() && !work.path().empty(), "cannot make the scratch folders");
+  }
+  tervo_test::TempDir input;
+  tervo_test::TempDir work;
 };
 
 inline const Folders& TargetFolders(const char* tag) {
@@ -95,22 +71,6 @@ inline std::string FirstEntry(const std::string& folder) {
 inline void CheckFolderEmpty(const std::string& folder, const char* after) {
   const std::string left = FirstEntry(folder);
   FUZZ_CHECK(left.empty(), std::string("after ") + after + " the work folder still holds " + left);
-}
-
-// Writes `size` bytes at `data` as the whole payload of a data-file container
-// at `path` with `version`, the way the compilers write a file. Aborts when
-// the container cannot be written: the inputs here are never at fault.
-inline void WritePayloadFile(const std::string& path, const uint8_t* data, size_t size,
-                             uint32_t version, const std::string& work_folder) {
-  try {
-    ascommon::CBinaryStreamer out(path.c_str(), ascommon::CBinaryStreamer::kModeWrite,
-                                  work_folder.c_str(), version);
-    // A zero-byte write counts as failed: an empty payload is no write.
-    if (size != 0) out.WriteBytes(data, static_cast<uint32_t>(size));
-    out.Close();
-  } catch (const ASException& e) {
-    Fail(__FILE__, __LINE__, std::string("cannot write the container: ") + e.what());
-  }
 }
 
 // Runs in `folder` for the life of the object, for code that keeps its work

@@ -45,6 +45,16 @@ void Settings::Remove(const std::string& key, uint64_t session) {
   ints_.erase({session, key});
 }
 
+void Settings::SetString(const char16_t* key, const std::string& value, uint64_t session) {
+  SetString(Narrow(key), value, session);
+}
+
+void Settings::SetInt(const char16_t* key, int32_t value, uint64_t session) {
+  SetInt(Narrow(key), value, session);
+}
+
+void Settings::Remove(const char16_t* key, uint64_t session) { Remove(Narrow(key), session); }
+
 bool Settings::LoadFile(const std::string& path, std::string* error) {
   std::ifstream in(path);
   if (!in) {

@@ -22,6 +22,10 @@ class Settings final : public ISettingsProvider {
   // What AllowsCreate answers for `key` (0 unless set).
   void SetAllowsCreate(const std::string& key, int32_t answer, uint64_t session = 0);
   void Remove(const std::string& key, uint64_t session = 0);
+  // The same with the plug-in's UTF-16 key names (tervo/tervo_names.h).
+  void SetString(const char16_t* key, const std::string& value, uint64_t session = 0);
+  void SetInt(const char16_t* key, int32_t value, uint64_t session = 0);
+  void Remove(const char16_t* key, uint64_t session = 0);
 
   // Reads settings from a text file: one "key=value" per line; "[session N]"
   // starts the values of session N ("[global]" returns to session 0); blank

@@ -163,12 +163,12 @@ class Classifier {
       fprintf(stderr, "tervo classify: %s\n", error.c_str());
       return false;
     }
-    settings_.SetString("/im/general/ImSharedDataPath", options_.data_dir);
-    settings_.SetString("/im/general/GlobalTempPath", options_.temp_dir);
-    settings_.SetString("/im/general/SharedLibsPath", options_.lib_dir);
+    settings_.SetString(nsImModules::kSharedDataPathKey, options_.data_dir);
+    settings_.SetString(nsImModules::kGlobalTempPathKey, options_.temp_dir);
+    settings_.SetString(nsImModules::kSharedLibsPathKey, options_.lib_dir);
     for (const std::string& age : options_.ages) {
-      settings_.SetString("/im/general/UserAge", age, SessionOf(age));
-      settings_.SetInt("/im/filter/Enabled", 1, SessionOf(age));
+      settings_.SetString(nsImModules::kUserAgeKey, age, SessionOf(age));
+      settings_.SetInt(nsImModules::kEnabledKey, 1, SessionOf(age));
     }
     if (!options_.settings_file.empty() && !settings_.LoadFile(options_.settings_file, &error)) {
       fprintf(stderr, "tervo classify: %s\n", error.c_str());

@@ -18,14 +18,18 @@
 
 namespace tervo_test {
 
-// A fresh folder under the system's temporary folder, removed with its
-// contents when the object goes away.
+// A fresh folder "<tag>-XXXXXX" under the system's temporary folder ($TMPDIR
+// or /tmp), removed with its contents when the object goes away; its path is
+// empty when it cannot be made.
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tervo-XXXXXX").string();
+  explicit TempDir(const char* tag = "tervo") {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / (std::string(tag) + "-XXXXXX")).string();
     path_ = mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
   }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
   ~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
