@@ -8,54 +8,27 @@
 
 namespace {
 
-TEST(Exceptions, BaseAndDefaultTexts) {
-  AException plain;
-  EXPECT_STREQ("Antispam Exception", plain.what());
-  EXPECT_EQ(-1, plain.GetCode());
-  EXPECT_FALSE(plain.GetFlag());
-
-  ASException empty;
-  EXPECT_STREQ("unknown exception", empty.what());
-  EXPECT_EQ(-1, empty.GetCode());
-  EXPECT_FALSE(empty.GetFlag());
-
-  ASException formatted("read %d of %s", 3, "imwords.dat");
-  EXPECT_STREQ("read 3 of imwords.dat", formatted.what());
-
-  ASException with_code(-700, "Could not access file [%s]", "x");
-  EXPECT_EQ(-700, with_code.GetCode());
-  EXPECT_STREQ("Could not access file [x]", with_code.what());
-
-  ASException null_format(static_cast<const char*>(nullptr));
-  EXPECT_EQ(0, null_format.GetCode());
-  EXPECT_STREQ("unknown exception", null_format.what());
-}
-
-TEST(Exceptions, SubclassesSetTheirOwnCodes) {
-  EXPECT_EQ(-1, ASBadPtrException("x").GetCode());
-  EXPECT_EQ(-1, ASBadCastException("x").GetCode());
-  EXPECT_EQ(-2, ASMemException("x").GetCode());
-  EXPECT_EQ(-1, ASFileException("x").GetCode());
-  EXPECT_EQ(-1, BadSetting("x").GetCode());
-  EXPECT_EQ(-1, IterationTimeExceeded("x").GetCode());
-  EXPECT_EQ(-1, KnnInconsistency("x").GetCode());
-  EXPECT_EQ(-1, ASBadFeatureType("x").GetCode());
-  EXPECT_EQ(-1, ASBadFeatureNumber("x").GetCode());
-  EXPECT_EQ(-1, ASEmptyFeature("x").GetCode());
-  EXPECT_EQ(-1, ASAbnormalFeatureSet("x").GetCode());
-  EXPECT_EQ(-2, ASMemException(static_cast<const char*>(nullptr)).GetCode());
-
-  InvalidIndexException index;
-  EXPECT_EQ(-301, index.GetCode());
-  EXPECT_STREQ("unknown exception", index.what());
-
+TEST(Exceptions, TextsAndCodesOfEachClass) {
+  auto check = [](const AException& e, const char* what, int32_t code) {
+    SCOPED_TRACE(what);
+    EXPECT_STREQ(what, e.what());
+    EXPECT_EQ(code, e.GetCode());
+    EXPECT_FALSE(e.GetFlag());
+  };
+  check(AException(), "Antispam Exception", -1);
+  check(ASException(), "unknown exception", -1);
+  check(ASException("read %d of %s", 3, "imwords.dat"), "read 3 of imwords.dat", -1);
+  check(ASException(-700, "Could not access file [%s]", "x"), "Could not access file [x]", -700);
+  check(ASException(static_cast<const char*>(nullptr)), "unknown exception", 0);
+  check(ASBadPtrException("x"), "x", -1);
+  check(ASFileException("x"), "x", -1);
+  check(ASMemException("x"), "x", -2);
+  check(ASMemException(static_cast<const char*>(nullptr)), "unknown exception", -2);
+  check(InvalidIndexException(), "unknown exception", -301);
   // The code in the text is only text: the class keeps its own code.
-  ASInternalException internal(
-      "ASInternalException - CODE: %d MESSAGE: Null locker data in auto_locker!", 0);
-  EXPECT_EQ(-3, internal.GetCode());
-  EXPECT_STREQ("ASInternalException - CODE: 0 MESSAGE: Null locker data in auto_locker!",
-               internal.what());
-  EXPECT_EQ(0, ASInternalException(0, "being deleted").GetCode());
+  check(ASInternalException("ASInternalException - CODE: %d MESSAGE: Null locker!", 0),
+        "ASInternalException - CODE: 0 MESSAGE: Null locker!", -3);
+  check(ASInternalException(0, "being deleted"), "being deleted", 0);
 }
 
 TEST(Exceptions, MessageIsCutAt512AndCopiedWhole) {
