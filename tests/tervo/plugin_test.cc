@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
-#include "tests/tervo/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace tervo_test {
 namespace {
+
+class PluginTest : public PluginFixture {};
 
 // The defined GLOBAL and WEAK names of a shared object's dynamic symbol table
 // (what `nm -D --defined-only` lists). Empty, with a failure, when the file is
