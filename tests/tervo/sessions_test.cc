@@ -327,18 +327,5 @@ TEST_F(SessionsTest, ReleaseAllAndShutdownEmptiesTheModule) {
   EXPECT_FALSE(LogContains("shutdown of the shared data failed")) << Log();
 }
 
-TEST_F(SessionsTest, ShutdownLeavesTextFiltersWithoutSharedData) {
-  CAFilter* words = Create(kWordsName);
-  ASSERT_NE(words, nullptr);
-  ASSERT_EQ(Open(words, 1, "teen", 1), 0);
-  ASSERT_EQ(words->ReleaseAllAndShutdown(), 0);
-  tervo_host::Item item("text", nullptr, nullptr);
-  EXPECT_EQ(words->ProcessEntity(1, item.get(), 0), -104);
-  EXPECT_EQ(LastMessage(),
-            "Module Im Words Filter failed to process entity with message: ASBadPtrException - "
-            "MESSAGE: [IM Words Filter] invalid shared data struct");
-  EXPECT_EQ(words->ProcessCommand(), -104);
-}
-
 }  // namespace
 }  // namespace tervo_test
