@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "common/item.h"
-#include "tests/tervo/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace tervo_test {
 namespace {
+
+class FiltersTest : public PluginFixture {};
 
 using tervo_host::Item;
 
@@ -19,7 +21,7 @@ std::string EntityFailure(const std::string& module, const std::string& text) {
   return "Module " + module + " failed to process entity with message: " + text;
 }
 
-TEST_F(PluginTest, FiltersAnswerTheirConstantsAndHaveNoSelfTest) {
+TEST_F(FiltersTest, FiltersAnswerTheirConstantsAndHaveNoSelfTest) {
   struct Case {
     const char* name;
     uint8_t code;
@@ -40,7 +42,7 @@ TEST_F(PluginTest, FiltersAnswerTheirConstantsAndHaveNoSelfTest) {
   }
 }
 
-TEST_F(PluginTest, IsEnabledOnlyForOneAndFallbackDependsOnFilter) {
+TEST_F(FiltersTest, IsEnabledOnlyForOneAndFallbackDependsOnFilter) {
   // The absent case shows what each filter passes as the provider's
   // fallback: the host answers it back when the key has no value.
   struct Case {
@@ -75,22 +77,7 @@ TEST_F(PluginTest, IsEnabledOnlyForOneAndFallbackDependsOnFilter) {
   }
 }
 
-TEST_F(PluginTest, IsEnabledReadsTheAskedSessionOnly) {
-  CAFilter* sign = Create(kSignName);
-  ASSERT_NE(sign, nullptr);
-  settings_.SetInt(kEnabledKey, 0, 0);  // the global value is not the session's
-  settings_.SetInt(kEnabledKey, 1, 7);
-  settings_.SetInt(kEnabledKey, 0, 8);
-  EXPECT_TRUE(sign->IsEnabled(7));
-  EXPECT_FALSE(sign->IsEnabled(8));
-  EXPECT_TRUE(sign->IsEnabled(9));  // nothing for 9: the fallback 1
-  CAFilter* words = Create(kWordsName);
-  ASSERT_NE(words, nullptr);
-  EXPECT_TRUE(words->IsEnabled(7));
-  EXPECT_FALSE(words->IsEnabled(9));
-}
-
-TEST_F(PluginTest, ApplySharedSettingsFailsWhileNoEngineIsBuilt) {
+TEST_F(FiltersTest, ApplySharedSettingsFailsWhileNoEngineIsBuilt) {
   // Data and temporary folders of this test only, so that nothing a settings
   // pass may write lands in the working folder.
   TempDir data;
@@ -105,7 +92,7 @@ TEST_F(PluginTest, ApplySharedSettingsFailsWhileNoEngineIsBuilt) {
     ASSERT_NE(filter, nullptr);
     as_set_err(0, nullptr);
     const int32_t status = filter->ApplySharedSettings();
-    EXPECT_LT(status, 0);
+    EXPECT_EQ(status, -201);  // no signature engine in this build
     EXPECT_EQ(LastCode(), status);
     EXPECT_FALSE(LastMessage().empty());
     // The lock is released again: a second pass answers instead of blocking.
@@ -117,7 +104,7 @@ TEST_F(PluginTest, ApplySharedSettingsFailsWhileNoEngineIsBuilt) {
   }
 }
 
-TEST_F(PluginTest, ApplySharedSettingsWithoutSharedDataRecordsMinus103) {
+TEST_F(FiltersTest, ApplySharedSettingsWithoutSharedDataRecordsMinus103) {
   struct Case {
     const char* name;
     const char* message;
@@ -150,7 +137,7 @@ class TextFilterCase {
 const TextFilterCase kTextFilters[] = {{kWordsName, "[IM Words Filter]"},
                                        {kMarkovianName, "[IM Markovian Filter]"}};
 
-TEST_F(PluginTest, TextFiltersCheckTheItemBeforeScoring) {
+TEST_F(FiltersTest, TextFiltersCheckTheItemBeforeScoring) {
   for (const TextFilterCase& f : kTextFilters) {
     SCOPED_TRACE(f.name);
     CAFilter* filter = Create(f.name);
@@ -215,23 +202,7 @@ TEST_F(PluginTest, TextFiltersCheckTheItemBeforeScoring) {
   }
 }
 
-TEST_F(PluginTest, MarkovianFilterWithAnEmptyModelWritesNothing) {
-  CAFilter* filter = Create(kMarkovianName);
-  ASSERT_NE(filter, nullptr);
-  ASSERT_EQ(Open(filter, 1, "adult", 1), 0);
-  Item item("some words here", "aux form", "buddy");
-  as_set_err(-9, "stale");
-  EXPECT_EQ(filter->ProcessEntity(1, item.get(), 0), 0);
-  EXPECT_EQ(LastCode(), 0);
-  EXPECT_TRUE(LogContains("[IM Markovian Filter] Processing current text - age category: 0\n"))
-      << Log();
-  // No class, so nothing fires, even for an adult session.
-  EXPECT_EQ(item.io()->Find(ascommon::IM_MARKOVIAN_FLAG_KEY), nullptr);
-  EXPECT_EQ(item.io()->Find(ascommon::IM_MARKOVIAN_TEXT_KEY), nullptr);
-  EXPECT_EQ(filter->locker.GetReaderCount(), 0);
-}
-
-TEST_F(PluginTest, TextFiltersNeedSharedData) {
+TEST_F(FiltersTest, TextFiltersNeedSharedData) {
   for (const TextFilterCase& f : kTextFilters) {
     SCOPED_TRACE(f.name);
     CAFilter* filter = Create(f.name);
@@ -261,7 +232,7 @@ TEST_F(PluginTest, TextFiltersNeedSharedData) {
   }
 }
 
-TEST_F(PluginTest, BlacklistProcessesOnlyFlaggedSessions) {
+TEST_F(FiltersTest, BlacklistProcessesOnlyFlaggedSessions) {
   CAFilter* filter = Create(kBlacklistName);
   ASSERT_NE(filter, nullptr);
   ASSERT_EQ(Open(filter, 1, std::nullopt, 0), 0);  // flag not set
@@ -287,11 +258,6 @@ TEST_F(PluginTest, BlacklistProcessesOnlyFlaggedSessions) {
             EntityFailure(kBlacklistName,
                           "ASBadPtrException - MESSAGE: [Parental BW List Advanced] invalid item "
                           "received for processing"));
-  EXPECT_GE(FindLogLine(ExceptionLogLine("imblacklistfilter.cc", 226,
-                                         "ASBadPtrException - MESSAGE: [Parental BW List "
-                                         "Advanced] invalid item received for processing")),
-            0)
-      << Log();
 
   // Another command is logged and skipped before the user info is read.
   const std::string unsupported =
@@ -337,7 +303,7 @@ TEST_F(PluginTest, BlacklistProcessesOnlyFlaggedSessions) {
   EXPECT_EQ(LastCode(), 0);
 }
 
-TEST_F(PluginTest, SignatureFilterWithoutEnginesMarksNothing) {
+TEST_F(FiltersTest, SignatureFilterWithoutEnginesMarksNothing) {
   CAFilter* filter = Create(kSignName);
   ASSERT_NE(filter, nullptr);
   ASSERT_EQ(Open(filter, 1, "child", 0), 0);  // flag not set
@@ -393,7 +359,7 @@ TEST_F(PluginTest, SignatureFilterWithoutEnginesMarksNothing) {
   EXPECT_EQ(LastCode(), 0);
 }
 
-TEST_F(PluginTest, FlaggedFiltersFailWithoutSharedOrSessionData) {
+TEST_F(FiltersTest, FlaggedFiltersFailWithoutSharedOrSessionData) {
   struct Case {
     const char* name;
     const char* message;

@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
-#include "tests/tervo/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace tervo_test {
 namespace {
+
+class PluginTest : public PluginFixture {};
 
 // The defined GLOBAL and WEAK names of a shared object's dynamic symbol table
 // (what `nm -D --defined-only` lists). Empty, with a failure, when the file is
@@ -168,62 +170,6 @@ TEST_F(PluginTest, ModulesAreInitialisedFiltersNamedAfterTheirType) {
     ASSERT_EQ(plugin_.Factory()->modules.Add(module), 0);
   }
   EXPECT_EQ(plugin_.Factory()->modules.GetCount(), 4u);
-}
-
-TEST_F(PluginTest, CreatingAndReleasingModulesIsLogged) {
-  CAFilter* blacklist = Create(kBlacklistName);
-  CAFilter* sign = Create(kSignName);
-  CAFilter* words = Create(kWordsName);
-  ASSERT_NE(blacklist, nullptr);
-  ASSERT_NE(sign, nullptr);
-  ASSERT_NE(words, nullptr);
-
-  const std::string create_blacklist =
-      LogLine("class_factory.h", 70, "VELDR: Creating new module: [Im Blacklist Filter]");
-  const std::string construct_blacklist =
-      LogLine("imblacklistfilter.cc", 74,
-              "Constructing Parental BWList Advanced Filter with name Im Blacklist Filter");
-  const std::string create_sign =
-      LogLine("class_factory.h", 70, "VELDR: Creating new module: [Im Signature Filter]");
-  const std::string construct_sign = LogLine(
-      "imsignfilter.cc", 21, "Constructing IM Signatures Filter with name Im Signature Filter");
-  const std::string create_words =
-      LogLine("class_factory.h", 70, "VELDR: Creating new module: [Im Words Filter]");
-  const std::string destruct_blacklist = LogLine(
-      "imblacklistfilter.cc", 79,
-      "The Parental BW List Advanced Filter with name Im Blacklist Filter is about to be "
-      "destructed");
-  const std::string destruct_sign =
-      LogLine("imsignfilter.cc", 26,
-              "The IM Signatures Filter with name Im Signature Filter is about to be destructed");
-  const std::string releasing = LogLine("tervo.cc", 8, "Releasing CIMFClassFactory");
-
-  // The allocator announces the module, then the constructor runs.
-  EXPECT_GE(FindLogLine(create_blacklist), 0) << Log();
-  EXPECT_LT(FindLogLine(create_blacklist), FindLogLine(construct_blacklist));
-  EXPECT_LT(FindLogLine(construct_blacklist), FindLogLine(create_sign));
-  EXPECT_LT(FindLogLine(create_sign), FindLogLine(construct_sign));
-  EXPECT_LT(FindLogLine(construct_sign), FindLogLine(create_words));
-  EXPECT_EQ(CountLogLines(create_words), 1);
-  // Nothing is destructed or released yet.
-  EXPECT_EQ(FindLogLine(destruct_blacklist), -1);
-  EXPECT_EQ(FindLogLine(destruct_sign), -1);
-  EXPECT_EQ(FindLogLine(releasing), -1);
-
-  EXPECT_EQ(plugin_.ReleaseFactory(), 0);
-
-  EXPECT_EQ(CountLogLines(releasing), 1) << Log();
-  EXPECT_EQ(CountLogLines(destruct_blacklist), 1);
-  EXPECT_EQ(CountLogLines(destruct_sign), 1);
-  // Modules go in the order they were made, after the factory's line.
-  EXPECT_LT(FindLogLine(releasing), FindLogLine(destruct_blacklist));
-  EXPECT_LT(FindLogLine(destruct_blacklist), FindLogLine(destruct_sign));
-
-  // A factory without modules logs its release and nothing else.
-  ASSERT_NE(plugin_.Factory(), nullptr);
-  EXPECT_EQ(plugin_.ReleaseFactory(), 0);
-  EXPECT_EQ(CountLogLines(releasing), 2);
-  EXPECT_EQ(CountLogLines(destruct_blacklist), 1);
 }
 
 TEST_F(PluginTest, ReleasingTheFactoryShutsDownModulesWithOpenSessions) {

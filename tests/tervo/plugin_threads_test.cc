@@ -18,42 +18,16 @@
 
 #include "common/item.h"
 #include "tervo/filter_common.h"
-#include "tests/tervo/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace tervo_test {
 namespace {
 
+class PluginThreadsTest : public PluginFixture {};
+
 constexpr int kThreads = 4;
 constexpr int kItemsPerThread = 500;
 constexpr int kSettingsPasses = 8;
-
-// Aborts the program when the body has not finished in time: a deadlock
-// between readers and a writer would otherwise only show as a CTest timeout.
-class Watchdog {
- public:
-  explicit Watchdog(const char* what)
-      : thread_([this, what] {
-          std::unique_lock<std::mutex> lock(mutex_);
-          if (!cv_.wait_for(lock, std::chrono::seconds(60), [this] { return done_; })) {
-            fprintf(stderr, "%s did not finish in 60 s (deadlock?)\n", what);
-            abort();
-          }
-        }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      done_ = true;
-    }
-    cv_.notify_all();
-    thread_.join();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool done_ = false;
-  std::thread thread_;
-};
 
 // What one worker saw: the status of every call, and the error record of its
 // own thread after the first failure.
@@ -65,7 +39,7 @@ struct WorkerResult {
   std::string first_message;
 };
 
-TEST_F(PluginTest, BlacklistProcessesConcurrentlyWithSettingsPasses) {
+TEST_F(PluginThreadsTest, BlacklistProcessesConcurrentlyWithSettingsPasses) {
   Watchdog watchdog("BlacklistProcessesConcurrentlyWithSettingsPasses");
   CAFilter* filter = Create(kBlacklistName);
   ASSERT_NE(filter, nullptr);
@@ -134,7 +108,7 @@ TEST_F(PluginTest, BlacklistProcessesConcurrentlyWithSettingsPasses) {
   EXPECT_FALSE(LogContains("without releasing all the Read Only Locks")) << Log();
 }
 
-TEST_F(PluginTest, TextFilterReadsTheAgeUnderTheReadLockWhileItChanges) {
+TEST_F(PluginThreadsTest, TextFilterReadsTheAgeUnderTheReadLockWhileItChanges) {
   Watchdog watchdog("TextFilterReadsTheAgeUnderTheReadLockWhileItChanges");
   CAFilter* filter = Create(kMarkovianName);
   ASSERT_NE(filter, nullptr);
@@ -215,7 +189,7 @@ bool WaitsForItemsInFlight(CAFilter* filter, const std::function<void()>& call,
   return waited;
 }
 
-TEST_F(PluginTest, SessionsEnterAndLeaveTheMapOnlyBetweenItems) {
+TEST_F(PluginThreadsTest, SessionsEnterAndLeaveTheMapOnlyBetweenItems) {
   Watchdog watchdog("SessionsEnterAndLeaveTheMapOnlyBetweenItems");
   for (const char* name : {kBlacklistName, kWordsName, kSignName, kMarkovianName}) {
     SCOPED_TRACE(name);
@@ -239,7 +213,7 @@ TEST_F(PluginTest, SessionsEnterAndLeaveTheMapOnlyBetweenItems) {
   }
 }
 
-TEST_F(PluginTest, FlaggedFiltersLookTheSessionUpUnderTheReadLock) {
+TEST_F(PluginThreadsTest, FlaggedFiltersLookTheSessionUpUnderTheReadLock) {
   Watchdog watchdog("FlaggedFiltersLookTheSessionUpUnderTheReadLock");
   for (const char* name : {kBlacklistName, kSignName}) {
     SCOPED_TRACE(name);

@@ -8,10 +8,12 @@
 #include <string>
 
 #include "tervo/filter_common.h"
-#include "tests/tervo/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace tervo_test {
 namespace {
+
+class SessionsTest : public PluginFixture {};
 
 using nsImModules::AgeCategory;
 using nsImModules::ImSessionData;
@@ -22,7 +24,7 @@ struct AgeCase {
   AgeCategory category;
 };
 
-TEST_F(PluginTest, TextFiltersAgeRulesTestAdultFirst) {
+TEST_F(SessionsTest, TextFiltersAgeRulesTestAdultFirst) {
   const AgeCase cases[] = {
       {"child", 1.0f, 2},
       {"teen", 0.8f, 1},
@@ -53,7 +55,7 @@ TEST_F(PluginTest, TextFiltersAgeRulesTestAdultFirst) {
   }
 }
 
-TEST_F(PluginTest, TextFiltersReapplyReplacesTheWholeRecord) {
+TEST_F(SessionsTest, TextFiltersReapplyReplacesTheWholeRecord) {
   for (const char* name : {kWordsName, kMarkovianName}) {
     SCOPED_TRACE(name);
     CAFilter* filter = Create(name);
@@ -86,7 +88,7 @@ TEST_F(PluginTest, TextFiltersReapplyReplacesTheWholeRecord) {
   }
 }
 
-TEST_F(PluginTest, SignatureAgeRulesKeepThePreviousAgeForUnknownValues) {
+TEST_F(SessionsTest, SignatureAgeRulesKeepThePreviousAgeForUnknownValues) {
   CAFilter* filter = Create(kSignName);
   ASSERT_NE(filter, nullptr);
   struct Case {
@@ -136,7 +138,7 @@ TEST_F(PluginTest, SignatureAgeRulesKeepThePreviousAgeForUnknownValues) {
   }
 }
 
-TEST_F(PluginTest, ApplySessionSettingsOfUnknownSessionRecordsMinus103) {
+TEST_F(SessionsTest, ApplySessionSettingsOfUnknownSessionRecordsMinus103) {
   struct Case {
     const char* name;
     const char* message;
@@ -171,7 +173,7 @@ TEST_F(PluginTest, ApplySessionSettingsOfUnknownSessionRecordsMinus103) {
   }
 }
 
-TEST_F(PluginTest, OpeningASessionTwiceIsRefused) {
+TEST_F(SessionsTest, OpeningASessionTwiceIsRefused) {
   CAFilter* filter = Create(kWordsName);
   ASSERT_NE(filter, nullptr);
   ASSERT_EQ(Open(filter, 3, "child", 1), 0);
@@ -182,7 +184,7 @@ TEST_F(PluginTest, OpeningASessionTwiceIsRefused) {
   EXPECT_EQ(filter->sessions.GetCount(), 1u);
 }
 
-TEST_F(PluginTest, ReleaseSessionForgetsOnlyKnownSessions) {
+TEST_F(SessionsTest, ReleaseSessionForgetsOnlyKnownSessions) {
   for (const char* name : {kBlacklistName, kWordsName, kSignName, kMarkovianName}) {
     SCOPED_TRACE(name);
     CAFilter* filter = Create(name);
@@ -239,7 +241,7 @@ TEST_F(PluginTest, ReleaseSessionForgetsOnlyKnownSessions) {
   }
 }
 
-TEST_F(PluginTest, SessionLookupsOfUnknownOrUninitialisedSessionsAreLogged) {
+TEST_F(SessionsTest, SessionLookupsOfUnknownOrUninitialisedSessionsAreLogged) {
   CAFilter* blacklist = Create(kBlacklistName);
   CAFilter* words = Create(kWordsName);
   ASSERT_NE(blacklist, nullptr);
@@ -292,7 +294,7 @@ TEST_F(PluginTest, SessionLookupsOfUnknownOrUninitialisedSessionsAreLogged) {
   EXPECT_EQ(blacklist->ProcessEntity(1, nullptr, 0), -104);
 }
 
-TEST_F(PluginTest, ReleaseAllAndShutdownEmptiesTheModule) {
+TEST_F(SessionsTest, ReleaseAllAndShutdownEmptiesTheModule) {
   for (const char* name : {kBlacklistName, kWordsName, kSignName, kMarkovianName}) {
     SCOPED_TRACE(name);
     CAFilter* filter = Create(name);
@@ -323,19 +325,6 @@ TEST_F(PluginTest, ReleaseAllAndShutdownEmptiesTheModule) {
   // them; ASan checks nothing is freed twice or left behind.
   EXPECT_EQ(plugin_.ReleaseFactory(), 0);
   EXPECT_FALSE(LogContains("shutdown of the shared data failed")) << Log();
-}
-
-TEST_F(PluginTest, ShutdownLeavesTextFiltersWithoutSharedData) {
-  CAFilter* words = Create(kWordsName);
-  ASSERT_NE(words, nullptr);
-  ASSERT_EQ(Open(words, 1, "teen", 1), 0);
-  ASSERT_EQ(words->ReleaseAllAndShutdown(), 0);
-  tervo_host::Item item("text", nullptr, nullptr);
-  EXPECT_EQ(words->ProcessEntity(1, item.get(), 0), -104);
-  EXPECT_EQ(LastMessage(),
-            "Module Im Words Filter failed to process entity with message: ASBadPtrException - "
-            "MESSAGE: [IM Words Filter] invalid shared data struct");
-  EXPECT_EQ(words->ProcessCommand(), -104);
 }
 
 }  // namespace

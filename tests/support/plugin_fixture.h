@@ -1,14 +1,19 @@
-// The fixture the plug-in suites share: a private log folder, tervo.mdl loaded
+// The fixture every plug-in test shares: a private log folder, tervo.mdl loaded
 // from the program's folder, the host's settings provider, and helpers to
 // create filters, open sessions and read the plug-in's log.
-#ifndef TERVO_TESTS_TERVO_PLUGIN_FIXTURE_H_
-#define TERVO_TESTS_TERVO_PLUGIN_FIXTURE_H_
+#ifndef TERVO_TESTS_SUPPORT_PLUGIN_FIXTURE_H_
+#define TERVO_TESTS_SUPPORT_PLUGIN_FIXTURE_H_
 
 #include <gtest/gtest.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,13 +42,35 @@ inline std::string LogLine(const char* file, int line, const std::string& text) 
   return prefix + text;
 }
 
-inline std::string ExceptionLogLine(const char* file, int line, const std::string& text) {
-  char prefix[128];
-  snprintf(prefix, sizeof prefix, "[ANTISPAM EXCEPTION] [%20s:%-4d] - ", file, line);
-  return prefix + text;
-}
+// Aborts the program when it is not destroyed within `limit`: a deadlock
+// would otherwise only show as a CTest timeout.
+class Watchdog {
+ public:
+  explicit Watchdog(const char* what, std::chrono::seconds limit = std::chrono::seconds(60))
+      : thread_([this, what, limit] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          if (!cv_.wait_for(lock, limit, [this] { return done_; })) {
+            fprintf(stderr, "%s did not finish in time (deadlock?)\n", what);
+            abort();
+          }
+        }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
 
-class PluginTest : public ::testing::Test {
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+class PluginFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(log_dir_.path().empty());
@@ -118,4 +145,4 @@ class PluginTest : public ::testing::Test {
 
 }  // namespace tervo_test
 
-#endif  // TERVO_TESTS_TERVO_PLUGIN_FIXTURE_H_
+#endif  // TERVO_TESTS_SUPPORT_PLUGIN_FIXTURE_H_

@@ -1,0 +1,150 @@
+// The words, blacklist and Markovian filters with real data files: what each
+// filter adds to its engine (the session's age, the other party, the verdict
+// keys) and how it builds its paths. Reloads are in reload_test.cc.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/item.h"
+#include "tervo/imwordsfilter.h"
+#include "tests/support/data_files.h"
+#include "tests/support/plugin_fixture.h"
+
+namespace tervo_test {
+namespace {
+
+class DataFiltersTest : public PluginFixture {
+ protected:
+  // A filter of `type` reading data_, with sessions 1 (child), 2 (teen) and 3 (adult).
+  CAFilter* Make(const char* type) {
+    settings_.SetString("/im/general/ImSharedDataPath", data_.path());
+    settings_.SetString("/im/general/GlobalTempPath", data_.path());
+    CAFilter* filter = Create(type);
+    if (filter == nullptr) return nullptr;
+    const char* ages[] = {"child", "teen", "adult"};
+    for (uint64_t id = 1; id <= 3; ++id) EXPECT_EQ(Open(filter, id, ages[id - 1], 1), 0);
+    return filter;
+  }
+
+  TempDir data_;
+};
+
+TEST_F(DataFiltersTest, WordsVerdictIsTheLastFiredCategoryAgainstTheSessionsAge) {
+  WriteWordsFile(data_.File("imwords.dat"), {{"profanity", 2, 5, 12, 0, {{"damn", 2}, {"shit", 4}}},
+                                             {"bullying", 3, 6, 15, 0, {{"idiot", 2}, {"loser", 3}}}});
+  CAFilter* filter = Make(kWordsName);
+  ASSERT_NE(filter, nullptr);
+  ASSERT_EQ(filter->ApplySharedSettings(), 0) << LastMessage();
+  struct Case {
+    uint64_t session;
+    const char* text;
+    int32_t verdict;
+  } cases[] = {
+      {1, "hello there", -1},     {1, "damn", -1},  // 2 is not above the child threshold 2
+      {1, "damn idiot loser", 5},                   // both fire; bullying comes later
+      {2, "damn idiot loser", -1}, {2, "shit damn", 6},
+      {3, "shit damn", -1},        {3, "shit shit shit shit", 16},
+  };
+  for (const Case& c : cases) {
+    tervo_host::Item item(c.text, nullptr, nullptr);
+    EXPECT_EQ(filter->ProcessEntity(c.session, item.get(), 0), 0) << LastMessage();
+    EXPECT_EQ(item.Number(ascommon::IM_WORDS_VERDICT_KEY, -1000), c.verdict)
+        << c.session << " " << c.text;
+  }
+}
+
+TEST_F(DataFiltersTest, WordsTemporaryFolderAlwaysEndsInASeparator) {
+  CAFilter* filter = Make(kWordsName);
+  ASSERT_NE(filter, nullptr);
+  auto* shared = static_cast<nsImModules::WordsSharedData*>(filter->sharedData);
+  const std::string dir = data_.path();
+  const struct {
+    std::string setting, stored;
+  } cases[] = {{dir, dir + "\\"}, {dir + "/", dir + "/"}, {dir + "\\", dir + "\\"}, {"", "\\"}};
+  for (const auto& c : cases) {
+    settings_.SetString("/im/general/GlobalTempPath", c.setting);
+    filter->ApplySharedSettings();
+    EXPECT_EQ(std::string(shared->tempFolder.c_str()), c.stored);
+  }
+  settings_.Remove("/im/general/GlobalTempPath");
+  filter->ApplySharedSettings();
+  EXPECT_EQ(std::string(shared->tempFolder.c_str()), ".\\");
+  EXPECT_TRUE(LogContains("Module Im Words Filter failed to apply shared settings with message: "
+                          "invalid EmlGlobalTempPath"));
+}
+
+TEST_F(DataFiltersTest, BlacklistMarksExactlyTheListedUsers) {
+  WriteBlacklistFile(data_.File("imblacklist.dat"), std::vector<std::string>{"stranger_danger88", ""});
+  CAFilter* filter = Make(kBlacklistName);
+  ASSERT_NE(filter, nullptr);
+  ASSERT_EQ(filter->ApplySharedSettings(), 0) << LastMessage();
+  const struct {
+    const char* user;
+    bool listed;
+  } cases[] = {{"stranger_danger88", true}, {"Stranger_Danger88", false},
+               {"stranger_danger88 ", false}, {"best_friend_ella", false}, {"", true}};
+  for (const auto& c : cases) {
+    tervo_host::Item item("hello", nullptr, c.user);
+    EXPECT_EQ(filter->ProcessEntity(1, item.get(), 0), 0) << LastMessage();
+    EXPECT_EQ(item.Flag(ascommon::IM_BLACKLIST_FLAG_KEY), c.listed) << c.user;
+  }
+  EXPECT_GE(FindLogLine(LogLine("imblacklistfilter.cc", 251,
+                                "[Im BlackList] stranger_danger88 user")), 0);
+}
+
+TEST_F(DataFiltersTest, BlacklistDataFolderGetsABackslashUnlessItEndsInOne) {
+  CAFilter* filter = Make(kBlacklistName);
+  ASSERT_NE(filter, nullptr);
+  const struct {
+    const char* setting;
+    const char* path;
+  } cases[] = {{"D:/lists/", "D:/lists/\\imblacklist.dat"},
+               {"D:\\lists\\", "D:\\lists\\imblacklist.dat"},
+               {"", ".\\imblacklist.dat"}};  // the working folder
+  // Each test runs in a process of its own, so moving its working folder is safe.
+  std::filesystem::current_path(data_.path());
+  for (const auto& c : cases) {
+    settings_.SetString("/im/general/ImSharedDataPath", c.setting);
+    EXPECT_EQ(filter->ApplySharedSettings(), 0);
+    EXPECT_GE(FindLogLine(LogLine("imblacklistfilter.cc", 149,
+                                  std::string("file does not exist ") + c.path)), 0) << c.path;
+  }
+  EXPECT_TRUE(std::filesystem::exists(data_.File("imblacklist.dat")));
+}
+
+TEST_F(DataFiltersTest, MarkovianAgeFactorScalesTheThresholdAndClassesComeInNameOrder) {
+  WriteMarkovianFile(data_.File("im_markovian.dat"),
+                     {{"risk", 10, {{8, {"meet", "me"}}, {1, {"come", "alone"}}, {1, {"right", "now"}}}},
+                      {"alpha", 5, {{12, {"ef", "gh"}}}},
+                      {"zero", 0, {{50, {"ef", "gh"}}}}});
+  CAFilter* filter = Make(kMarkovianName);
+  ASSERT_NE(filter, nullptr);
+  ASSERT_EQ(filter->ApplySharedSettings(), 0) << LastMessage();
+  const struct {
+    uint64_t session;
+    const char* text;
+    const char* verdict;
+  } cases[] = {
+      {1, "meet me, come alone", ""},  // 9 < 10
+      {1, "meet me, come alone right now", "<risk;10>"},
+      {2, "meet me", "<risk;8>"},  // 8 >= 10 x 0.8
+      {2, "come alone", ""},
+      // Adult (factor 0) reports every class of a positive threshold; zero never fires.
+      {3, "hello there", "<alpha;0><risk;0>"},
+      {1, "ef gh meet me right now", "<alpha;12>"},
+  };
+  for (const auto& c : cases) {
+    tervo_host::Item item(c.text, nullptr, nullptr);
+    EXPECT_EQ(filter->ProcessEntity(c.session, item.get(), 0), 0) << LastMessage();
+    const std::string verdict = item.Text(ascommon::IM_MARKOVIAN_TEXT_KEY);
+    EXPECT_EQ(verdict, c.verdict) << c.text;
+    // The flag and the value key are written with the text, or none of them.
+    EXPECT_EQ(item.Flag(ascommon::IM_MARKOVIAN_FLAG_KEY), !verdict.empty());
+    EXPECT_EQ(item.Number(ascommon::IM_MARKOVIAN_VALUE_KEY, -1), verdict.empty() ? -1 : 0);
+  }
+}
+
+}  // namespace
+}  // namespace tervo_test
