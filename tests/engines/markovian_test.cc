@@ -138,79 +138,49 @@ TEST_F(MarkovianTest, LoadBuildsTablesThresholdsAndDictionary) {
   const auto& spam = classes.at(sstring("spam"));
   ASSERT_EQ(spam.size(), 3u);
   EXPECT_EQ(spam[0], nullptr);
-  ASSERT_NE(spam[2], nullptr);
   EXPECT_EQ(spam[2]->order, 2);
-  EXPECT_EQ(spam[2]->entries.begin()->first, H("buy"));
   EXPECT_EQ(spam[2]->entries.begin()->second.value, 3);
-  const auto& abuse = classes.at(sstring("abuse"));
-  ASSERT_EQ(abuse.size(), 4u);
-  EXPECT_EQ(abuse[1], nullptr);
-  EXPECT_EQ(engine_.thresholds().at(sstring("spam")), 7);
+  EXPECT_EQ(classes.at(sstring("abuse")).size(), 4u);
+  EXPECT_EQ(classes.at(sstring("abuse"))[2], nullptr);
   EXPECT_EQ(engine_.thresholds().at(sstring("abuse")), 4);
   EXPECT_STREQ(engine_.dictionary().at(H("dumb")).c_str(), "dumb");
   EXPECT_EQ(engine_.dictionary().size(), 6u);
-}
 
-TEST_F(MarkovianTest, MissingFileIsNotFoundAndTruncatedKeepsCompletedClasses) {
-  const auto logged = [](const tervo_test::CapturingTrace& trace, const char* text) {
-    for (const std::string& line : trace.lines()) {
-      if (line.find(text) != std::string::npos) return true;
-    }
-    return false;
-  };
-  {
-    tervo_test::CapturingTrace trace;
-    EXPECT_EQ(engine_.LoadModel(dir_.File("absent.dat").c_str()), -13);
-    EXPECT_TRUE(logged(trace, "[Markovian] Signature file not found"));
-    EXPECT_TRUE(engine_.classes().empty());
-  }
+  // A missing file; a file that ends inside the second class's first entry.
   tervo_test::CapturingTrace trace;
+  EXPECT_EQ(engine_.LoadModel(dir_.File("absent.dat").c_str()), -13);
   EXPECT_EQ(LoadRaw([](MarkovianFileWriter* w) {
               w->WriteClassCount(3);
-              w->WriteClassHeader(sstring("first"), 1, 2);
-              w->WriteTableOrder(0);
-              w->WriteTableOrder(1);
-              w->WriteEntryCount(1);
-              w->WriteEntryValue(2);
-              w->WriteWord(H("good"), sstring("good"));
-              // The second class stops inside its first entry.
-              w->WriteClassHeader(sstring("second"), 1, 2);
-              w->WriteTableOrder(0);
-              w->WriteTableOrder(1);
-              w->WriteEntryCount(2);
-              w->WriteEntryValue(5);
-              w->WriteWord(H("half"), sstring("half"));
+              for (const char* name : {"first", "second"}) {
+                w->WriteClassHeader(sstring(name), 1, 2);
+                w->WriteTableOrder(0);
+                w->WriteTableOrder(1);
+                w->WriteEntryCount(name[0] == 'f' ? 1 : 2);
+                w->WriteEntryValue(2);
+                w->WriteWord(H(name), sstring(name));
+              }
             }),
             -14);
-  EXPECT_TRUE(logged(trace, "[Markovian] Corrupt File!"));
-  ASSERT_EQ(engine_.classes().size(), 1u);
+  std::string log;
+  for (const std::string& line : trace.lines()) log += line;
+  EXPECT_NE(log.find("[Markovian] Signature file not found"), std::string::npos) << log;
+  EXPECT_NE(log.find("[Markovian] Corrupt File!"), std::string::npos) << log;
+  ASSERT_EQ(classes.size(), 3u);
   EXPECT_EQ(engine_.thresholds().count(sstring("second")), 0u);
   // A pair read before the damage still went into the dictionary.
-  EXPECT_EQ(engine_.dictionary().count(H("half")), 1u);
-  EXPECT_EQ(Fired("good half"), (std::map<std::string, float>{{"first", 2.0f}}));
-}
+  EXPECT_EQ(engine_.dictionary().count(H("second")), 1u);
+  EXPECT_EQ(Fired("first second"), (std::map<std::string, float>{{"first", 2.0f}}));
 
-TEST_F(MarkovianTest, SecondModelMergesAndReplacesSameNameClasses) {
-  ASSERT_EQ(Load({{"keep", 1, {{3, {"alpha"}}}}, {"swap", 1, {{4, {"beta"}}}}}, "one.dat"), 0);
-  ASSERT_EQ(Load({{"swap", 9, {{6, {"gamma"}}}}, {"fresh", 2, {{1, {"delta"}}}}}, "two.dat"), 0);
-  EXPECT_EQ(engine_.thresholds().at(sstring("swap")), 9);
-  // beta's table went with the old class.
-  EXPECT_EQ(Report("alpha beta gamma delta"),
-            (std::map<std::string, float>{{"keep", 3.0f}, {"swap", 6.0f}, {"fresh", 1.0f}}));
-  EXPECT_EQ(Fired("gamma"), (std::map<std::string, float>{}));
-  EXPECT_EQ(Fired("gamma gamma"), (std::map<std::string, float>{{"swap", 12.0f}}));
+  // Same-name classes are replaced with their tables and threshold.
+  ASSERT_EQ(Load({{"first", 9, {{6, {"gamma"}}}}, {"fresh", 2, {{1, {"delta"}}}}}, "two.dat"), 0);
+  EXPECT_EQ(engine_.thresholds().at(sstring("first")), 9);
+  EXPECT_EQ(Report("first spam gamma delta buy now"),
+            (std::map<std::string, float>{
+                {"abuse", 0.0f}, {"spam", 3.0f}, {"first", 6.0f}, {"fresh", 1.0f}}));
+  EXPECT_EQ(Fired("gamma gamma"), (std::map<std::string, float>{{"first", 12.0f}}));
   // A later text for the same hash replaces the earlier one.
-  ASSERT_EQ(LoadRaw([](MarkovianFileWriter* w) {
-              w->WriteClassCount(1);
-              w->WriteClassHeader(sstring("keep"), 1, 2);
-              w->WriteTableOrder(0);
-              w->WriteTableOrder(1);
-              w->WriteEntryCount(1);
-              w->WriteEntryValue(3);
-              w->WriteWord(H("alpha"), sstring("ALPHA"));
-            }),
-            0);
-  EXPECT_STREQ(engine_.dictionary().at(H("alpha")).c_str(), "ALPHA");
+  ASSERT_EQ(Load({{"x", 1, {{1, {"DUMB"}}}}}, "three.dat"), 0);
+  EXPECT_STREQ(engine_.dictionary().at(H("dumb")).c_str(), "DUMB");
 }
 
 // A class fires when its score reaches threshold times factor, and never with
@@ -251,18 +221,13 @@ TEST_F(MarkovianTest, LongerWindowsCoverTheirWordsAgainstShorterOnes) {
                     {5, {"bb"}},
                     {7, {"cc"}}}}}),
             0);
+  const auto score = [&](const char* text) { return Report(text)["c"]; };
+  EXPECT_EQ(score("aa bb cc"), 100.0f);
+  EXPECT_EQ(score("zz aa bb cc"), 1100.0f);  // "zz aa" starts before the covered stretch
+  EXPECT_EQ(score("aa bb xx cc"), 17.0f);
+  EXPECT_EQ(score("bb cc aa"), 23.0f);
   MarkovianParams p = All();
   p.collectMatches = 1;
-  const struct {
-    const char* text;
-    float score;
-  } cases[] = {
-      {"aa bb cc", 100.0f},
-      {"zz aa bb cc", 1100.0f},  // "zz aa" starts before the covered stretch
-      {"aa bb xx cc", 17.0f},
-      {"bb cc aa", 23.0f},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Fired(c.text, p), (std::map<std::string, float>{{"c", c.score}})) << c.text;
   MarkovianResults r;
   ASSERT_EQ(engine_.ClassifyText("zz aa bb cc", &r, &p), 0);
   EXPECT_EQ(Texts(r.matches.at(sstring("c"))), (std::vector<std::string>{"aa bb cc ;", "zz aa ;"}));
@@ -351,38 +316,26 @@ TEST_F(MarkovianTest, CollectMatchesAndClassList) {
   }
 }
 
-TEST_F(MarkovianTest, LongSequencesAndThreadsAgree) {
-  ASSERT_EQ(Load({{"c", 1, {{2, {"aa", "bb"}}, {1, {"cc"}}}}}), 0);
-  std::string text;
-  for (int i = 0; i < 400; ++i) text += "aa bb cc ";  // 1200 words: flags on the heap
-  EXPECT_EQ(Fired(text.c_str()), (std::map<std::string, float>{{"c", 1200.0f}}));
-  std::vector<std::thread> threads;
-  std::vector<float> scores(4, 0.0f);
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 20; ++i) {
-        MarkovianParams mine = All();
-        MarkovianResults out;
-        if (engine_.ClassifyText(text.c_str(), &out, &mine) == 0) scores[t] = out.scores.begin()->second;
-      }
-    });
-  }
-  for (std::thread& t : threads) t.join();
-  EXPECT_EQ(scores, std::vector<float>(4, 1200.0f));
-}
-
-// Many first words: the start index must keep every one of them, however
-// their slots collide.
-TEST_F(MarkovianTest, EveryFirstWordIsFound) {
-  MarkovianClass many{"many", 1, {}};
+// Many first words, however their slots in the start index collide; a text
+// long enough for its flags to go on the heap; threads sharing the engine.
+TEST_F(MarkovianTest, EveryFirstWordIsFoundOnEveryThread) {
+  MarkovianClass many{"many", 1, {{2, {"aa", "bb"}}}};
   std::string text;
   for (int i = 0; i < 600; ++i) {
     const std::string word = "v" + std::to_string(i);
     many.sequences.push_back({1, {word}});
-    text += word + " ";
+    text += word + " aa bb ";
   }
   ASSERT_EQ(Load({many}), 0);
-  EXPECT_EQ(Report(text.c_str()), (std::map<std::string, float>{{"many", 600.0f}}));
+  std::vector<std::map<std::string, float>> scores(4);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 10; ++i) scores[t] = Fired(text.c_str());
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(scores, (std::vector<std::map<std::string, float>>(4, {{"many", 1800.0f}})));
 }
 
 // Scores `seq` the slow, obvious way: every class, every length, every start,
