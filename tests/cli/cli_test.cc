@@ -300,22 +300,19 @@ TEST_F(DataDirTest, TakesAnyMessageBytesAndWritesValidJsonLines) {
                         50));
   WriteText(dir_.File("bytes.jsonl"),
             "{\"text\":\"abc\xff\xfe def\"}\n{\"text\":\"\"}\n\xff{\n{\"text\":\"idiot loser\"}\n");
-  const std::vector<std::string> plain = Classify("bytes.txt");
-  const std::vector<std::string> jsonl = Classify("bytes.jsonl --jsonl");
-  ASSERT_EQ(5u, plain.size());
-  ASSERT_EQ(4u, jsonl.size());
-  for (const auto* lines : {&plain, &jsonl}) {
-    for (const std::string& line : *lines) EXPECT_TRUE(nlohmann::json::accept(line)) << line;
-  }
+  std::vector<std::string> lines = Classify("bytes.txt");
+  ASSERT_EQ(5u, lines.size());
+  for (const std::string& line : Classify("bytes.jsonl --jsonl")) lines.push_back(line);
+  ASSERT_EQ(9u, lines.size());
   // Empty messages are classified; bytes that are not UTF-8 do not hide the
   // words around them.
-  const std::string flagged = "\"flagged\":[\"Im Words Filter\"";
-  EXPECT_TRUE(Has(plain[0], "\"41010\":-1")) << plain[0];
-  EXPECT_TRUE(Has(plain[1], flagged)) << plain[1];
-  EXPECT_TRUE(Has(jsonl[0], "\"error\"")) << jsonl[0];
-  EXPECT_TRUE(Has(jsonl[1], "\"41010\":-1")) << jsonl[1];
-  EXPECT_TRUE(Has(jsonl[2], "\"error\"")) << jsonl[2];
-  EXPECT_TRUE(Has(jsonl[3], flagged)) << jsonl[3];
+  const char* expected[] = {"\"41010\":-1", "\"flagged\":[\"Im Words Filter\"", "\"line\":3",
+                            "\"line\":4", "\"line\":5", "\"error\"", "\"41010\":-1", "\"error\"",
+                            "\"flagged\":[\"Im Words Filter\""};
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_TRUE(nlohmann::json::accept(lines[i])) << lines[i];  // UTF-8 and well formed
+    EXPECT_TRUE(Has(lines[i], expected[i])) << lines[i];
+  }
 }
 
 TEST_F(DataDirTest, BlacklistMarksListedUsers) {
@@ -336,18 +333,9 @@ TEST_F(DataDirTest, ClassifyStopsOnADataFileThatIsThereButCannotBeLoaded) {
     std::function<void(const std::string&)> damage;
     const char* reason;
   } cases[] = {
-      {"imwords.dat", [](const std::string& p) { fs::resize_file(p, 100); },
-       "too short for its header"},
+      // The container checks themselves are the streamer's; one stands for all.
       {"imwords.dat", [](const std::string& p) { WriteText(p, std::string(4000, '\x5a')); },
        "CRC does not match"},
-      {"imwords.dat", [](const std::string& p) { fs::resize_file(p, 60u << 20); },
-       "exceeds 50 MB"},
-      {"imwords.dat",
-       [](const std::string& p) {
-         fs::remove(p);
-         fs::create_directory(p);
-       },
-       "Could not access file"},
       {"imwords.dat", [](const std::string& p) { WriteCutPayload(p, 9); },
        "the data inside the file is damaged"},
       {"im_markovian.dat", [](const std::string& p) { WriteCutPayload(p, 9); },
@@ -398,29 +386,23 @@ TEST_F(DataDirTest, CompileRefusesAListWhoseFileNoReaderWouldOpen) {
   EXPECT_EQ(std::vector<std::string>{}, Leftovers(dir_.path()));
 }
 
+// The sample data built next to the program is the default data folder.
 TEST(TervoCommand, ExampleChatGivesTheSameVerdictsOnOneAndFourThreads) {
   TempDir dir;
-  const std::string chat = std::string(TERVO_SOURCE_DIR) + "/data/sample/chat.txt";
-  auto classify = [&](const char* threads) {
-    // The default data folder: the sample data built next to the program.
-    CommandResult run = Tervo("classify '" + chat + "' --age child --age teen --age adult " +
-                                  "--temp-dir . --threads " + threads,
-                              dir.path(), true);
-    EXPECT_EQ(0, run.status);
-    return tervo_test::SplitLines(run.out);
-  };
-  std::vector<std::string> one = classify("1");
-  ASSERT_EQ(60u, one.size());
-  EXPECT_EQ(one, classify("4"));
+  const std::string args = "classify '" + std::string(TERVO_SOURCE_DIR) +
+                           "/data/sample/chat.txt' --age child --age adult --temp-dir . --threads ";
+  CommandResult one = Tervo(args + "1", dir.path(), true);
+  EXPECT_EQ(0, one.status);
+  EXPECT_EQ(one.out, Tervo(args + "4", dir.path(), true).out);
+  const std::vector<std::string> lines = tervo_test::SplitLines(one.out);
+  ASSERT_EQ(40u, lines.size());
   // The sample lists flag something for a child, and fewer messages for an adult.
-  int child = 0, adult = 0;
-  for (const std::string& line : one) {
-    const bool flagged = Has(line, "\"flagged\":[\"Im Words Filter\"]");
-    child += flagged && Has(line, "\"age\":\"child\"");
-    adult += flagged && Has(line, "\"age\":\"adult\"");
+  int flagged[2] = {0, 0};
+  for (const std::string& line : lines) {
+    flagged[Has(line, "\"age\":\"adult\"")] += Has(line, "\"flagged\":[\"Im Words Filter\"]");
   }
-  EXPECT_GT(child, 0);
-  EXPECT_LT(adult, child);
+  EXPECT_GT(flagged[0], 0);
+  EXPECT_LT(flagged[1], flagged[0]);
 }
 
 // The plug-in's log goes where --trace or AS_TRACER_PATH names, and nowhere

@@ -233,32 +233,6 @@ TEST_F(MarkovianTest, LongerWindowsCoverTheirWordsAgainstShorterOnes) {
   EXPECT_EQ(Texts(r.matches.at(sstring("c"))), (std::vector<std::string>{"aa bb cc ;", "zz aa ;"}));
 }
 
-TEST_F(MarkovianTest, WindowsNeverRunPastTheEnd) {
-  // Index 3 holds a table of order 2: its entries match two hashes, but a
-  // window is three positions long and must fit the sequence.
-  ASSERT_EQ(LoadRaw([](MarkovianFileWriter* w) {
-              w->WriteClassCount(1);
-              w->WriteClassHeader(sstring("odd"), 1, 4);
-              for (int i = 0; i < 3; ++i) w->WriteTableOrder(0);
-              w->WriteTableOrder(2);
-              w->WriteEntryCount(1);
-              w->WriteEntryValue(4);
-              w->WriteWord(H("pp"), sstring("pp"));
-              w->WriteWord(H("qq"), sstring("qq"));
-            }),
-            0);
-  using Scores = std::map<std::string, float>;
-  EXPECT_EQ(Report("pp qq pp"), (Scores{{"odd", 4.0f}}));
-  EXPECT_EQ(Report("pp qq"), (Scores{{"odd", 0.0f}}));
-  // The match at the end stops the walk; earlier starts were tried.
-  EXPECT_EQ(Report("pp qq xx pp qq"), (Scores{{"odd", 4.0f}}));
-  MarkovianParams p = All();
-  p.collectMatches = 1;
-  MarkovianResults r;
-  ASSERT_EQ(engine_.ClassifyText("pp qq pp", &r, &p), 0);
-  EXPECT_EQ(Texts(r.matches.at(sstring("odd"))), (std::vector<std::string>{"pp qq pp ;"}));
-}
-
 TEST_F(MarkovianTest, RepeatCapAndNonPositiveSkipping) {
   ASSERT_EQ(Load({{"c", 1, {{5, {"hey", "you"}}, {1, {"hey"}}}},
                   {"n", 1, {{-4, {"hey", "you"}}, {0, {"big", "deal"}}, {3, {"you"}}}}}),

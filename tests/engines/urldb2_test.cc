@@ -196,19 +196,6 @@ TEST_F(UrlDbEngineTest, LoadAddsToWhatTheTablesHoldAndClearEmptiesThem) {
   EXPECT_EQ(Position(engine_.url_table(), "u3"), 0);
 }
 
-TEST_F(UrlDbEngineTest, ManyKeysAcrossReadPiecesAllLoad) {
-  const std::vector<std::string> urls = Numbered("http://host.example/", 3000);
-  const std::vector<std::string> subs = Numbered("s.example", 1500);
-  const std::vector<std::string> doms = Numbered("d.example", 1025);
-  ASSERT_EQ(Load(WriteTexts(urls, subs, doms)), nsUrlDb2::kUrlDbOk);
-  EXPECT_EQ(Counts(), (std::vector<uint32_t>{3000, 1500, 1025}));
-  for (size_t i = 0; i < urls.size(); ++i) {
-    ASSERT_EQ(Position(engine_.url_table(), urls[i]), static_cast<int64_t>(i)) << urls[i];
-  }
-  for (const std::string& s : subs) ASSERT_TRUE(Sub(s)) << s;
-  for (const std::string& d : doms) ASSERT_TRUE(Dom(d)) << d;
-}
-
 // What a load of a damaged or foreign file answers and which keys it keeps.
 TEST_F(UrlDbEngineTest, BadFilesAnswerTheirCodeAndKeepWhatWasRead) {
   const std::vector<std::string> long_urls = Numbered("http://x.example/", 2500);
