@@ -288,6 +288,7 @@ TEST_F(BinStreamerTest, AChangedPayloadByteFailsTheDigestAtTheFirstDifferingPosi
       {128 + 1, 0x0D, 1},    // md5 = 2c0c...
       {128 + 7, 0x5F, 1},    // md5 = 2cf1...
       {5, 0x00, 5},          // the stored digest itself
+      {15, 0x00, 15},        // its last byte
   };
   for (const Case& c : cases) {
     const std::string path = WriteSample();

@@ -338,6 +338,8 @@ TEST(SString, FindSubstringsAndCharacters) {
   EXPECT_FALSE(s.find("world", &pos));
   EXPECT_TRUE(s.find_nocase("wORLD", &pos));
   EXPECT_EQ(7u, pos);
+  EXPECT_TRUE(s.find_nocase("hELLO!", &pos));  // a match that ends the string
+  EXPECT_EQ(14u, pos);
   EXPECT_TRUE(s.find('l', &pos));
   EXPECT_EQ(2u, pos);
   EXPECT_TRUE(s.rfind('l', &pos));
