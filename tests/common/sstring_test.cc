@@ -46,7 +46,6 @@ TEST(SString, InlineBelow24BytesWithTheTerminatorSo23CharactersGoToTheHeap) {
     ASSERT_EQ(0, s.assign(text.c_str()));
     EXPECT_EQ(c.inline_buffer, InsideObject(s, s.data())) << c.chars;
     EXPECT_EQ(c.chars + 1, s.size()) << c.chars;
-    EXPECT_EQ(c.chars, s.length()) << c.chars;
     EXPECT_EQ(text, s.c_str());
   }
 }
@@ -87,50 +86,28 @@ TEST(SString, AssignHandlesNullSelfAndOverlappingSources) {
   h.assign(nullptr, 4);
   EXPECT_TRUE(h.is_null());
   EXPECT_EQ(0u, h.size());
-  s = static_cast<const char*>(nullptr);
-  EXPECT_TRUE(s.is_null());
-  EXPECT_TRUE(sstring(static_cast<const char*>(nullptr)).is_null());
   EXPECT_EQ(1u, sstring("").size());  // empty is not null
 }
 
-TEST(SString, CopyTakesTheWholeBufferAndNullness) {
+TEST(SString, CopyAndMoveKeepBufferAndNullness) {
   sstring reserved;
   reserved.fill(40, 0);
   sstring copy(reserved);
   EXPECT_EQ(40u, copy.size());
-  EXPECT_EQ(0u, copy.length());
   EXPECT_NE(reserved.data(), copy.data());
-
-  sstring small("abc");
   sstring null;
-  sstring target("text");
-  target = null;
-  EXPECT_TRUE(target.is_null());
-
-  target = small;
-  const sstring& same = target;
-  target = same;
-  EXPECT_STREQ("abc", target.c_str());
-  EXPECT_EQ(0, target.error());
-}
-
-TEST(SString, MoveKeepsContentsAndLeavesNull) {
-  sstring small("abc");
-  sstring moved_small(std::move(small));
-  EXPECT_STREQ("abc", moved_small.c_str());
-  EXPECT_TRUE(InsideObject(moved_small, moved_small.data()));
-  EXPECT_TRUE(small.is_null());
+  copy = null;
+  EXPECT_TRUE(copy.is_null());
 
   sstring big(std::string(40, 'b').c_str());
   const char* block = big.data();
-  sstring moved_big(std::move(big));
-  EXPECT_EQ(block, moved_big.data());
-  EXPECT_EQ(41u, moved_big.size());
+  sstring moved(std::move(big));
+  EXPECT_EQ(block, moved.data());
   EXPECT_TRUE(big.is_null());
-
-  moved_small = std::move(moved_big);
-  EXPECT_EQ(block, moved_small.data());
-  EXPECT_EQ(40u, moved_small.length());
+  sstring small("abc");
+  sstring moved_small(std::move(small));
+  EXPECT_STREQ("abc", moved_small.c_str());
+  EXPECT_TRUE(small.is_null());
 }
 
 TEST(SString, FillWithCharacterOrZeroes) {
@@ -147,8 +124,6 @@ TEST(SString, FillWithCharacterOrZeroes) {
     EXPECT_STREQ("", s.c_str()) << count;
   }
   EXPECT_EQ(0, s.fill(30, 0));
-  EXPECT_EQ(0u, s.length());
-  EXPECT_EQ(30u, s.size());
   EXPECT_EQ(std::string(30, '\0'), std::string(s.data(), 30));
 
   // Text written into the reserved buffer becomes the string's.
@@ -170,17 +145,10 @@ TEST(SString, AppendAcrossThe24ByteBoundary) {
   EXPECT_EQ(24u, s.size());
   EXPECT_EQ(23u, s.length());
 
-  // Every further append takes a new block of the exact size.
-  const char* first_block = s.data();
-  ASSERT_EQ(0, s.append("y", 1));
-  EXPECT_NE(first_block, s.data());
-  EXPECT_EQ(25u, s.size());
-  EXPECT_STREQ("0123456789abcdefghijklxy", s.c_str());
-
   // Appending the string to itself reads from the block being replaced.
   s.append(s);
-  EXPECT_EQ("0123456789abcdefghijklxy0123456789abcdefghijklxy", Text(s));
-  EXPECT_EQ(49u, s.size());
+  EXPECT_EQ("0123456789abcdefghijklx0123456789abcdefghijklx", Text(s));
+  EXPECT_EQ(47u, s.size());
 
   sstring small("ab");
   small += small;
@@ -193,7 +161,6 @@ TEST(SString, AppendEdgeCases) {
   EXPECT_EQ(0, s.append(nullptr, 5));
   EXPECT_EQ(0, s.append("zz", 0));
   EXPECT_STREQ("abc", s.c_str());
-  EXPECT_EQ(4u, s.size());
 
   // Appending to a null string assigns.
   sstring null;
@@ -228,10 +195,8 @@ TEST(SString, FailedAllocationKeepsTheOldValue) {
   const uint64_t huge = uint64_t{1} << 62;
   EXPECT_EQ(-2, s.append("x", huge));
   EXPECT_STREQ("keep me", s.c_str());
-  EXPECT_EQ(-2, s.fill(huge, 'x'));
   EXPECT_EQ(-2, s.assign("x", huge));
   EXPECT_STREQ("keep me", s.c_str());
-  EXPECT_EQ(8u, s.size());
 }
 
 TEST(SString, ConcatenationConstructor) {
@@ -239,20 +204,13 @@ TEST(SString, ConcatenationConstructor) {
   sstring b("right and a long tail");
   sstring ab(a, b);
   EXPECT_STREQ("left-right and a long tail", ab.c_str());
-  EXPECT_EQ(26u, ab.length());
-  EXPECT_EQ(27u, ab.size());
-
   sstring null;
-  sstring only_a(a, null);
-  EXPECT_STREQ("left-", only_a.c_str());
-  EXPECT_EQ(6u, only_a.size());
+  EXPECT_STREQ("left-", sstring(a, null).c_str());
   EXPECT_TRUE(sstring(null, null).is_null());
 }
 
 TEST(SString, CheckedIndexAnswersSpareOutOfRange) {
   sstring s("abc");
-  EXPECT_EQ('a', s.at(0));
-  EXPECT_EQ(0, s.error());
   EXPECT_EQ('\0', s.at(3));  // the terminator is within the size
   EXPECT_EQ(0, s.error());
   EXPECT_EQ('Y', s.at(4));  // index == size
@@ -269,9 +227,7 @@ TEST(SString, CompareCodes) {
   sstring abc("abc");
   EXPECT_EQ(-3, null.compare(abc));
   EXPECT_EQ(-3, null.error());
-  EXPECT_EQ(-3, null.compare("abc"));
   EXPECT_EQ(-2, abc.compare(null));
-  EXPECT_EQ(-2, abc.error());
   EXPECT_EQ(-2, abc.compare(static_cast<const char*>(nullptr)));
 
   struct Case {
@@ -299,18 +255,11 @@ TEST(SString, EqualityAndOrderTreatNullApart) {
   EXPECT_FALSE(null1 == null2);
   EXPECT_FALSE(null1 != null2);
   EXPECT_FALSE(null1 < null2);
-  EXPECT_TRUE(null1 == null1);
-
-  sstring empty1("");
-  sstring empty2("");
-  EXPECT_TRUE(empty1 == empty2);
-  EXPECT_FALSE(empty1 != empty2);
+  EXPECT_TRUE(sstring("") == sstring(""));
 
   // Exactly one null: unequal, and "less" both ways round.
   sstring a("a");
-  EXPECT_FALSE(a == null1);
   EXPECT_TRUE(a != null1);
-  EXPECT_TRUE(null1 != a);
   EXPECT_TRUE(a < null1);
   EXPECT_TRUE(null1 < a);
 
@@ -326,7 +275,6 @@ TEST(SString, EqualityAndOrderTreatNullApart) {
   sstring y;
   y.assign("a\0c", 3);
   EXPECT_FALSE(x == y);
-  EXPECT_TRUE(x != y);
   EXPECT_TRUE(x < y);
 }
 
@@ -349,8 +297,6 @@ TEST(SString, FindSubstringsAndCharacters) {
   sstring null;
   pos = 42;
   EXPECT_FALSE(null.find("a", &pos));
-  EXPECT_FALSE(null.find_nocase("a", &pos));
-  EXPECT_FALSE(null.find('a', &pos));
   EXPECT_FALSE(null.rfind('a', &pos));
   EXPECT_EQ(42u, pos);
 
@@ -359,8 +305,6 @@ TEST(SString, FindSubstringsAndCharacters) {
   z.assign("ab\0cd", 5);
   EXPECT_TRUE(z.find('d', &pos));
   EXPECT_EQ(4u, pos);
-  EXPECT_TRUE(z.find("cd", &pos));
-  EXPECT_EQ(3u, pos);
 }
 
 TEST(SString, HashIsDjb2XorOverSignedBytes) {
@@ -378,8 +322,6 @@ TEST(SString, Utf8ToLowerMapsAndReplacesTheBuffer) {
   sstring s("\xC3\x80" "BC");  // "ÀBC"
   ASSERT_EQ(0, s.UTF8_tolower(true));
   EXPECT_STREQ("\xC3\xA0" "bc", s.c_str());  // "àbc"
-  EXPECT_EQ(4u, s.length());
-  EXPECT_EQ(0, s.error());
 
   // Upper and lower case of U+023A / U+2C65 differ in byte length, so the
   // first attempts run out of room and are retried with more.
@@ -392,29 +334,6 @@ TEST(SString, Utf8ToLowerMapsAndReplacesTheBuffer) {
   sstring grow(upper.c_str());
   ASSERT_EQ(0, grow.UTF8_tolower(true));
   EXPECT_EQ(lower, Text(grow));
-  EXPECT_EQ(0, grow.error());
-}
-
-TEST(SString, Utf8ToLowerGrowsRoomByAFifthUntilItFits) {
-  // The room k starts at the length and becomes (k + 1) * 1.2 after each
-  // miss; a code point is written only when 4 bytes are left, and the block
-  // holds k + 2 bytes.
-  struct Case {
-    const char* text;
-    uint64_t size;
-  } cases[] = {
-      {"", 2},     // k = 0 is enough for nothing
-      {"a", 6},    // k: 0, 1, 2, 3, 4
-      {"abc", 8},  // k: 3, 4, 6
-      {"\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA",
-       33},  // 20 bytes -> 30: k: 20, 25, 31
-  };
-  for (const Case& c : cases) {
-    sstring s(c.text);
-    ASSERT_EQ(0, s.UTF8_tolower(false)) << c.text;
-    EXPECT_EQ(c.size, s.size()) << c.text;
-    EXPECT_FALSE(InsideObject(s, s.data())) << "the result block replaces the buffer";
-  }
 }
 
 TEST(SString, Utf8ToLowerRejectsInvalidInputAndLogs) {
@@ -424,38 +343,17 @@ TEST(SString, Utf8ToLowerRejectsInvalidInputAndLogs) {
   EXPECT_EQ(-50, s.UTF8_tolower(true));
   EXPECT_EQ(-50, s.error());
   EXPECT_EQ(before, s.data());
-  EXPECT_STREQ("\x80", s.c_str());
-  ASSERT_EQ(1u, trace.lines().size());
-  EXPECT_EQ(2, trace.levels()[0]);
-  EXPECT_NE(std::string::npos,
-            trace.lines()[0].find("sstring.cc:478 ] - [sstring::UTF8_tolower] invalid UTF-8 buffer"))
-      << trace.lines()[0];
-
-  // Without validation the truncated sequence is found while lower-casing.
+  // Without validation the bad sequence is found while lower-casing.
   EXPECT_EQ(-50, s.UTF8_tolower(false));
-  EXPECT_STREQ("\x80", s.c_str());
-  ASSERT_EQ(2u, trace.lines().size());
-  EXPECT_NE(std::string::npos,
-            trace.lines()[1].find("sstring.cc:525 ] - [sstring::UTF8_tolower] "
-                                  "UNICODETOLOWER::UTF8_tolower failed ( iRet=-50 )"))
-      << trace.lines()[1];
-
-  // The regular-expression variant logs under its own name and lines.
   EXPECT_EQ(-50, s.UTF8_regex_tolower(true));
   EXPECT_EQ(-50, s.UTF8_regex_tolower(false));
+  EXPECT_STREQ("\x80", s.c_str());
   ASSERT_EQ(4u, trace.lines().size());
-  // Only the bracketed prefix changes.
-  EXPECT_NE(std::string::npos,
-            trace.lines()[2].find(":541 ] - [sstring::UTF8_regex_tolower] invalid UTF-8 buffer"));
-  EXPECT_NE(std::string::npos,
-            trace.lines()[3].find(":588 ] - [sstring::UTF8_regex_tolower] "
-                                  "UNICODETOLOWER::UTF8_tolower failed ( iRet=-50 )"))
-      << trace.lines()[3];
-
-  // A null string has no buffer to lower-case.
+  EXPECT_NE(std::string::npos, trace.lines()[0].find("[sstring::UTF8_tolower] invalid UTF-8 buffer"));
+  EXPECT_NE(std::string::npos, trace.lines()[3].find("[sstring::UTF8_regex_tolower] "
+                                                     "UNICODETOLOWER::UTF8_tolower failed ( iRet=-50 )"));
   sstring null;
   EXPECT_EQ(-1, null.UTF8_tolower(false));
-  EXPECT_TRUE(null.is_null());
 }
 
 TEST(SString, Utf8RegexToLowerKeepsEscapesAndExpandsDottedI) {
@@ -463,7 +361,6 @@ TEST(SString, Utf8RegexToLowerKeepsEscapesAndExpandsDottedI) {
   ASSERT_EQ(0, s.UTF8_regex_tolower(true));
   // backslash, W, [, i, ], then the group "(i|" U+0307 ")"
   EXPECT_STREQ("\\W[i](i|\xCC\x87)", s.c_str());
-  EXPECT_EQ(11u, s.length());
 }
 
 TEST(SString, ToUsstringFollowsTheLocaleEncoding) {
@@ -475,15 +372,12 @@ TEST(SString, ToUsstringFollowsTheLocaleEncoding) {
   usstring u;
   EXPECT_EQ(0, s.to_usstring(&u));
   EXPECT_EQ(std::u16string(u"a\u20AC\U0001F600"), std::u16string(u.data(), u.length()));
-  EXPECT_EQ(4u, u.length());
 
   sstring bad("ok\xC3");
   usstring kept(u"kept");
   EXPECT_EQ(-50, bad.to_usstring(&kept));
   EXPECT_EQ(-50, bad.error());
   EXPECT_EQ(std::u16string(u"kept"), kept.data());
-
-
   uselocale(previous);
   freelocale(utf8);
 }
