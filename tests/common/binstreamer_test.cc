@@ -136,115 +136,79 @@ TEST_F(BinStreamerTest, ReadingGivesTheHeaderAndTheValuesBack) {
   EXPECT_EQ("ASException - MESSAGE: cannot read from file", RaisedText([&] { in.ReadU8(); }));
 }
 
-TEST_F(BinStreamerTest, EachWriterEncodesLittleEndian) {
-  const sstring chars("chars");
+TEST_F(BinStreamerTest, EachValueIsWrittenLittleEndianAndReadBack) {
+  using Op = std::function<void(CBinaryStreamer&)>;
   const uint16_t u16s[] = {0x0102, 0xFFFF};
   const int16_t i16s[] = {-2, 0x0304};
   const uint32_t u32s[] = {0x01020304};
-  const int32_t i32s[] = {-1, 5};
+  const int32_t i32s[] = {INT32_MIN, 5};
+  uint16_t u16_back[2];
+  int16_t i16_back[2];
+  uint32_t u32_back[1];
+  int32_t i32_back[2];
+  uint8_t raw_back[3];
+  sstring text;
   struct Case {
     const char* name;
-    std::function<void(CBinaryStreamer&)> write;
+    Op write;
     Bytes bytes;
+    Op read;
   } cases[] = {
-      {"u16", [](CBinaryStreamer& s) { s.WriteU16(0xBEEF); }, {0xEF, 0xBE}},
-      {"i16", [](CBinaryStreamer& s) { s.WriteI16(-2); }, {0xFE, 0xFF}},
-      {"u32", [](CBinaryStreamer& s) { s.WriteU32(0xDEADBEEF); }, {0xEF, 0xBE, 0xAD, 0xDE}},
-      {"i32", [](CBinaryStreamer& s) { s.WriteI32(-123456); }, {0xC0, 0x1D, 0xFE, 0xFF}},
-      {"u8", [](CBinaryStreamer& s) { s.WriteU8(0xFE); }, {0xFE}},
-      {"bytes", [](CBinaryStreamer& s) { EXPECT_EQ(3u, s.WriteBytes("\x00\x01\x02", 3)); }, {0, 1, 2}},
-      {"u16 array", [&](CBinaryStreamer& s) { s.WriteArrayU16(u16s, 2); }, {0x02, 0x01, 0xFF, 0xFF}},
-      {"i16 array", [&](CBinaryStreamer& s) { s.WriteArrayI16(i16s, 2); }, {0xFE, 0xFF, 0x04, 0x03}},
-      {"u32 array", [&](CBinaryStreamer& s) { s.WriteArrayU32(u32s, 1); }, {0x04, 0x03, 0x02, 0x01}},
-      {"i32 array",
-       [&](CBinaryStreamer& s) { s.WriteArrayI32(i32s, 2); },
-       {0xFF, 0xFF, 0xFF, 0xFF, 0x05, 0x00, 0x00, 0x00}},
-      {"chars", [&](CBinaryStreamer& s) { EXPECT_EQ(5u, s.WriteChars(chars)); }, {'c', 'h', 'a', 'r', 's'}},
+      {"u16", [](CBinaryStreamer& s) { s.WriteU16(0xBEEF); }, {0xEF, 0xBE},
+       [](CBinaryStreamer& s) { EXPECT_EQ(0xBEEF, s.ReadU16()); }},
+      {"i16", [](CBinaryStreamer& s) { s.WriteI16(-2); }, {0xFE, 0xFF},
+       [](CBinaryStreamer& s) { EXPECT_EQ(-2, s.ReadI16()); }},
+      {"u32", [](CBinaryStreamer& s) { s.WriteU32(0xDEADBEEF); }, {0xEF, 0xBE, 0xAD, 0xDE},
+       [](CBinaryStreamer& s) { EXPECT_EQ(0xDEADBEEFu, s.ReadU32()); }},
+      {"i32", [](CBinaryStreamer& s) { s.WriteI32(-123456); }, {0xC0, 0x1D, 0xFE, 0xFF},
+       [](CBinaryStreamer& s) { EXPECT_EQ(-123456, s.ReadI32()); }},
+      {"u8", [](CBinaryStreamer& s) { s.WriteU8(0xFE); }, {0xFE},
+       [](CBinaryStreamer& s) { EXPECT_EQ(0xFE, s.ReadU8()); }},
+      {"bytes", [](CBinaryStreamer& s) { EXPECT_EQ(3u, s.WriteBytes("\x00\xA7\xFF", 3)); }, {0, 0xA7, 0xFF},
+       [&](CBinaryStreamer& s) { EXPECT_EQ(3u, s.ReadBytes(raw_back, 3)); EXPECT_EQ(0xFF, raw_back[2]); }},
+      {"u16 array", [&](CBinaryStreamer& s) { s.WriteArrayU16(u16s, 2); }, {0x02, 0x01, 0xFF, 0xFF},
+       [&](CBinaryStreamer& s) { EXPECT_EQ(2u, s.ReadArrayU16(u16_back, 2)); EXPECT_EQ(0x0102, u16_back[0]); }},
+      {"i16 array", [&](CBinaryStreamer& s) { s.WriteArrayI16(i16s, 2); }, {0xFE, 0xFF, 0x04, 0x03},
+       [&](CBinaryStreamer& s) { EXPECT_EQ(2u, s.ReadArrayI16(i16_back, 2)); EXPECT_EQ(-2, i16_back[0]); }},
+      {"u32 array", [&](CBinaryStreamer& s) { s.WriteArrayU32(u32s, 1); }, {0x04, 0x03, 0x02, 0x01},
+       [&](CBinaryStreamer& s) { EXPECT_EQ(1u, s.ReadArrayU32(u32_back, 1)); EXPECT_EQ(u32s[0], u32_back[0]); }},
+      {"i32 array", [&](CBinaryStreamer& s) { s.WriteArrayI32(i32s, 2); }, {0, 0, 0, 0x80, 5, 0, 0, 0},
+       [&](CBinaryStreamer& s) { EXPECT_EQ(2u, s.ReadArrayI32(i32_back, 2)); EXPECT_EQ(INT32_MIN, i32_back[0]); }},
+      {"chars", [](CBinaryStreamer& s) { EXPECT_EQ(5u, s.WriteChars(sstring("chars"))); }, {'c', 'h', 'a', 'r', 's'},
+       [&](CBinaryStreamer& s) { EXPECT_EQ(5u, s.ReadString(&text, 5)); EXPECT_STREQ("chars", text.c_str()); }},
       {"format", [](CBinaryStreamer& s) { EXPECT_EQ(6u, s.WriteFormat("n=%d;%s", 42, "x")); },
-       {'n', '=', '4', '2', ';', 'x'}},
-      {"sstring", [](CBinaryStreamer& s) { s.WriteSString(sstring("hi")); }, {2, 0, 0, 0, 'h', 'i'}},
+       {'n', '=', '4', '2', ';', 'x'},
+       [&](CBinaryStreamer& s) { EXPECT_EQ(6u, s.ReadString(&text, 6)); EXPECT_STREQ("n=42;x", text.c_str()); }},
+      {"sstring", [](CBinaryStreamer& s) { s.WriteSString(sstring("h\xFF")); }, {2, 0, 0, 0, 'h', 0xFF},
+       [&](CBinaryStreamer& s) { s.ReadSString(&text); EXPECT_STREQ("h\xFF", text.c_str()); }},
   };
+  const std::string path = Data("enc.bin");
+  WriteBytesTo(path, Bytes(1000, 0x55));  // writing replaces what was there
   for (const Case& c : cases) {
-    const std::string path = Data("enc.bin");
+    SCOPED_TRACE(c.name);
     {
       CBinaryStreamer out(path.c_str(), kWrite, Work(), 1);
       c.write(out);
-      EXPECT_EQ(c.bytes.size(), out.payload_size()) << c.name;
     }
     const Bytes plain = Unscrambled(path);
-    EXPECT_EQ(c.bytes, Bytes(plain.begin() + 128, plain.end())) << c.name;
+    EXPECT_EQ(c.bytes, Bytes(plain.begin() + 128, plain.end()));
+    CBinaryStreamer in(path.c_str(), kRead, Work(), 0);
+    c.read(in);
+    EXPECT_EQ("ASException - MESSAGE: cannot read from file", RaisedText([&] { in.ReadU8(); }));
   }
 }
 
-TEST_F(BinStreamerTest, EveryPrimitiveRoundTripsAndShortReadsRaise) {
-  const std::string path = Data("all.bin");
-  const uint16_t u16s[] = {0, 0xFFFF};
-  const int16_t i16s[] = {-32768, 32767};
-  const uint32_t u32s[] = {0, 0xFFFFFFFFu};
-  const int32_t i32s[] = {INT32_MIN, INT32_MAX};
-  const uint8_t raw[] = {0, 0xA7, 0xFF};
-  {
-    CBinaryStreamer out(path.c_str(), kWrite, Work(), 7);
-    out.WriteU16(0xFFFE);
-    out.WriteI16(-300);
-    out.WriteU32(0xFFFFFFFEu);
-    out.WriteI32(INT32_MIN);
-    out.WriteU8(0xA7);
-    out.WriteBytes(raw, sizeof raw);
-    out.WriteArrayU16(u16s, 2);
-    out.WriteArrayI16(i16s, 2);
-    out.WriteArrayU32(u32s, 2);
-    out.WriteArrayI32(i32s, 2);
-    out.WriteChars(sstring("plain"));
-    out.WriteSString(sstring("bytes \xC3\xA9\xFF"));
-    out.WriteU16(0x0102);  // too short for the final 32-bit read
-  }
-  CBinaryStreamer in(path.c_str(), kRead, Work(), 0);
-  EXPECT_EQ(0xFFFE, in.ReadU16());
-  EXPECT_EQ(-300, in.ReadI16());
-  EXPECT_EQ(0xFFFFFFFEu, in.ReadU32());
-  EXPECT_EQ(INT32_MIN, in.ReadI32());
-  EXPECT_EQ(0xA7, in.ReadU8());
-  uint8_t raw_back[3];
-  uint16_t u16_back[2];
-  int16_t i16_back[2];
-  uint32_t u32_back[2];
-  int32_t i32_back[2];
-  EXPECT_EQ(3u, in.ReadBytes(raw_back, 3));
-  EXPECT_EQ(2u, in.ReadArrayU16(u16_back, 2));
-  EXPECT_EQ(2u, in.ReadArrayI16(i16_back, 2));
-  EXPECT_EQ(2u, in.ReadArrayU32(u32_back, 2));
-  EXPECT_EQ(2u, in.ReadArrayI32(i32_back, 2));
-  EXPECT_TRUE(std::equal(raw, raw + 3, raw_back));
-  EXPECT_TRUE(std::equal(u16s, u16s + 2, u16_back));
-  EXPECT_TRUE(std::equal(i16s, i16s + 2, i16_back));
-  EXPECT_TRUE(std::equal(u32s, u32s + 2, u32_back));
-  EXPECT_TRUE(std::equal(i32s, i32s + 2, i32_back));
-  sstring text;
-  EXPECT_EQ(5u, in.ReadString(&text, 5));
-  EXPECT_STREQ("plain", text.c_str());
-  in.ReadSString(&text);
-  EXPECT_STREQ("bytes \xC3\xA9\xFF", text.c_str());
-  EXPECT_EQ("ASException - MESSAGE: cannot read from file", RaisedText([&] { in.ReadU32(); }));
-}
-
-TEST_F(BinStreamerTest, EmptyPayloadDigestsNothing) {
+TEST_F(BinStreamerTest, EmptyPayloadsDigestNothingAndShortReadsRaise) {
   const std::string path = Data("empty.bin");
   { CBinaryStreamer out(path.c_str(), kWrite, Work(), 2); }
   EXPECT_EQ(128u, fs::file_size(path));
+  {
+    CBinaryStreamer in(path.c_str(), kRead, Work(), 0);
+    EXPECT_EQ(Hex("d41d8cd98f00b204e9800998ecf8427e"), Bytes(in.digest(), in.digest() + 16));
+  }
+  { CBinaryStreamer out(path.c_str(), kWrite, Work(), 2); out.WriteU16(1); }
   CBinaryStreamer in(path.c_str(), kRead, Work(), 0);
-  EXPECT_EQ(Hex("d41d8cd98f00b204e9800998ecf8427e"), Bytes(in.digest(), in.digest() + 16));
-  EXPECT_EQ(0u, in.payload_size());
-  EXPECT_EQ("ASException - MESSAGE: cannot read from file", RaisedText([&] { in.ReadU8(); }));
-}
-
-TEST_F(BinStreamerTest, WritingReplacesAnExistingFile) {
-  const std::string path = Data("again.bin");
-  WriteBytesTo(path, Bytes(1000, 0x55));
-  { CBinaryStreamer out(path.c_str(), kWrite, Work(), 1); out.WriteU8(9); }
-  EXPECT_EQ(129u, fs::file_size(path));
-  CBinaryStreamer in(path.c_str(), kRead, Work(), 0);
-  EXPECT_EQ(9, in.ReadU8());
+  EXPECT_EQ("ASException - MESSAGE: cannot read from file", RaisedText([&] { in.ReadU32(); }));
 }
 
 TEST_F(BinStreamerTest, ReadingWorksFromAnUnscrambledCopyInTheWorkFolder) {
@@ -265,7 +229,6 @@ TEST_F(BinStreamerTest, ReadingWorksFromAnUnscrambledCopyInTheWorkFolder) {
   }
   // Mode values other than write read, too.
   CBinaryStreamer other(path.c_str(), 7, Work(), 0);
-  EXPECT_FALSE(other.is_write());
   EXPECT_EQ(1u, other.ReadU32());
 }
 
@@ -277,7 +240,6 @@ TEST_F(BinStreamerTest, AChangedPayloadByteFailsTheDigestAtTheFirstDifferingPosi
   } cases[] = {
       {128 + 10, 'b', 0},    // md5 ...abb = d092...
       {128 + 1, 0x0D, 1},    // md5 = 2c0c...
-      {128 + 7, 0x5F, 1},    // md5 = 2cf1...
       {5, 0x00, 5},          // the stored digest itself
       {15, 0x00, 15},        // its last byte
   };
@@ -297,12 +259,8 @@ TEST_F(BinStreamerTest, AChangedPayloadByteFailsTheDigestAtTheFirstDifferingPosi
     const std::string expected = "ASException - MESSAGE: File CRC does not match with its stored CRC! [" + path +
                                  "] position " + std::to_string(c.position);
     EXPECT_EQ(expected, Open(path));
-    const std::vector<std::string> lines = trace.lines();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_NE(std::string::npos, lines.back().find("[ANTISPAM EXCEPTION]"));
-    EXPECT_NE(std::string::npos, lines.back().find(expected));
-    EXPECT_EQ(0, trace.levels().back());
-    EXPECT_EQ(std::vector<std::string>{}, TempCopies());
+    ASSERT_FALSE(trace.lines().empty());
+    EXPECT_NE(std::string::npos, trace.lines().back().find("[ANTISPAM EXCEPTION]"));
   }
 }
 
@@ -326,27 +284,20 @@ TEST_F(BinStreamerTest, RefusedCallsRaiseAndLeaveTheStreamInPlace) {
   };
   const Case on_write[] = {
       {"ReadU16", [](CBinaryStreamer& s) { s.ReadU16(); }, "ASException - MESSAGE: wrong stream mode: write-only"},
-      {"ReadBytes", [&](CBinaryStreamer& s) { s.ReadBytes(buf, 1); }, "ASException - MESSAGE: wrong stream mode: write-only"},
       {"ReadSString", [&](CBinaryStreamer& s) { s.ReadSString(&text); }, "ASException - MESSAGE: wrong stream mode: write-only"},
       {"WriteBytes null", [](CBinaryStreamer& s) { s.WriteBytes(nullptr, 1); }, invalid},
       {"WriteArrayU16 null", [](CBinaryStreamer& s) { s.WriteArrayU16(nullptr, 1); }, invalid},
-      {"WriteArrayI32 null", [](CBinaryStreamer& s) { s.WriteArrayI32(nullptr, 1); }, invalid},
-      {"WriteChars null", [](CBinaryStreamer& s) { s.WriteChars(sstring()); }, invalid},
       {"WriteFormat null", [&](CBinaryStreamer& s) { s.WriteFormat(no_format, 1); }, "ASException - MESSAGE: invalid format string"},
       {"WriteBytes 0", [](CBinaryStreamer& s) { s.WriteBytes("x", 0); }, cannot},
-      {"WriteArrayU16 0", [&](CBinaryStreamer& s) { s.WriteArrayU16(u16s, 0); }, cannot},
       {"WriteChars empty", [](CBinaryStreamer& s) { s.WriteChars(sstring("")); }, cannot},
   };
   const Case on_read[] = {
       {"WriteU16", [](CBinaryStreamer& s) { s.WriteU16(1); }, "ASException - MESSAGE: wrong stream mode: read-only"},
-      {"WriteU8", [](CBinaryStreamer& s) { s.WriteU8(1); }, "ASException - MESSAGE: wrong stream mode: read-only"},
       {"WriteFormat", [](CBinaryStreamer& s) { s.WriteFormat("%d", 1); }, "ASException - MESSAGE: wrong stream mode: read-only"},
       {"WriteSString", [&](CBinaryStreamer& s) { s.WriteSString(text); }, "ASException - MESSAGE: wrong stream mode: read-only"},
       {"ReadBytes null", [](CBinaryStreamer& s) { s.ReadBytes(nullptr, 1); }, invalid},
-      {"ReadArrayU32 null", [](CBinaryStreamer& s) { s.ReadArrayU32(nullptr, 1); }, invalid},
       {"ReadString null", [](CBinaryStreamer& s) { s.ReadString(nullptr, 1); }, invalid},
       {"ReadBytes 0", [&](CBinaryStreamer& s) { s.ReadBytes(buf, 0); }, cannot_read},
-      {"ReadArrayU16 0", [&](CBinaryStreamer& s) { s.ReadArrayU16(u16s, 0); }, cannot_read},
   };
   const Case on_closed[] = {
       {"WriteU16", [](CBinaryStreamer& s) { s.WriteU16(1); }, closed_blank},
@@ -416,23 +367,11 @@ TEST_F(BinStreamerTest, StringsWithZerosOrNoCharactersAreRefused) {
 
 TEST_F(BinStreamerTest, FilesUpTo50MBAreAcceptedAndLargerOnesRefused) {
   constexpr uint64_t kLimit = 52428800;
-  const std::string path = Data("big.bin");
-  {
-    CBinaryStreamer out(path.c_str(), kWrite, Work(), 1);
-    std::vector<uint8_t> chunk(1 << 20);
-    for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<uint8_t>(i * 7);
-    uint64_t left = kLimit - 128;
-    while (left > 0) {
-      const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(left, chunk.size()));
-      out.WriteBytes(chunk.data(), n);
-      left -= n;
-    }
-  }
-  ASSERT_EQ(kLimit, fs::file_size(path));
-  {
-    CBinaryStreamer in(path.c_str(), kRead, Work(), 0);
-    EXPECT_EQ(kLimit - 128, in.payload_size());
-  }
+  // At the limit the file gets as far as its digest check.
+  const std::string at = Data("at.bin");
+  std::ofstream(at).close();
+  fs::resize_file(at, kLimit);
+  EXPECT_EQ(0u, Open(at).rfind("ASException - MESSAGE: File CRC does not match", 0)) << Open(at);
 
   const std::string over = Data("over.bin");
   std::ofstream(over).close();
