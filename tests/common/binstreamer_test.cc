@@ -267,7 +267,6 @@ TEST_F(BinStreamerTest, AChangedPayloadByteFailsTheDigestAtTheFirstDifferingPosi
 TEST_F(BinStreamerTest, RefusedCallsRaiseAndLeaveTheStreamInPlace) {
   const std::string path = WriteSample();
   uint8_t buf[2] = {1, 2};
-  uint16_t u16s[1] = {1};
   sstring text("t");
   const std::string invalid = "ASException - MESSAGE: invalid argument string";
   const std::string cannot = "ASException - MESSAGE: Cannot write to file";
