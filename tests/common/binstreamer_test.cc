@@ -265,68 +265,56 @@ TEST_F(BinStreamerTest, AChangedPayloadByteFailsTheDigestAtTheFirstDifferingPosi
 }
 
 TEST_F(BinStreamerTest, RefusedCallsRaiseAndLeaveTheStreamInPlace) {
-  const std::string path = WriteSample();
   uint8_t buf[2] = {1, 2};
   sstring text("t");
-  const std::string invalid = "ASException - MESSAGE: invalid argument string";
-  const std::string cannot = "ASException - MESSAGE: Cannot write to file";
-  const std::string cannot_read = "ASException - MESSAGE: cannot read from file";
-  const std::string closed = "ASException - MESSAGE: invalid reference to file";
-  // The 16-bit and 32-bit writers word a closed stream with a leading blank.
-  const std::string closed_blank = "ASException - MESSAGE:  invalid reference to file";
   const char* no_format = nullptr;
-  using Op = std::function<void(CBinaryStreamer&)>;
+  // Which stream a call is made on: write or read, open or closed.
+  enum When { kOnWrite, kOnRead, kClosedWrite, kClosedRead };
   struct Case {
+    When when;
     const char* name;
-    Op op;
-    std::string message;
+    std::function<void(CBinaryStreamer&)> op;
+    const char* message;  // after "ASException - MESSAGE: "
+  } cases[] = {
+      {kOnWrite, "ReadU16", [](CBinaryStreamer& s) { s.ReadU16(); }, "wrong stream mode: write-only"},
+      {kOnWrite, "ReadSString", [&](CBinaryStreamer& s) { s.ReadSString(&text); }, "wrong stream mode: write-only"},
+      {kOnWrite, "WriteBytes null", [](CBinaryStreamer& s) { s.WriteBytes(nullptr, 1); }, "invalid argument string"},
+      {kOnWrite, "WriteArrayU16 null", [](CBinaryStreamer& s) { s.WriteArrayU16(nullptr, 1); }, "invalid argument string"},
+      {kOnWrite, "WriteFormat null", [&](CBinaryStreamer& s) { s.WriteFormat(no_format, 1); }, "invalid format string"},
+      {kOnWrite, "WriteBytes 0", [](CBinaryStreamer& s) { s.WriteBytes("x", 0); }, "Cannot write to file"},
+      {kOnWrite, "WriteChars empty", [](CBinaryStreamer& s) { s.WriteChars(sstring("")); }, "Cannot write to file"},
+      {kOnRead, "WriteU16", [](CBinaryStreamer& s) { s.WriteU16(1); }, "wrong stream mode: read-only"},
+      {kOnRead, "WriteSString", [&](CBinaryStreamer& s) { s.WriteSString(text); }, "wrong stream mode: read-only"},
+      {kOnRead, "ReadBytes null", [](CBinaryStreamer& s) { s.ReadBytes(nullptr, 1); }, "invalid argument string"},
+      {kOnRead, "ReadString null", [](CBinaryStreamer& s) { s.ReadString(nullptr, 1); }, "invalid argument string"},
+      {kOnRead, "ReadBytes 0", [&](CBinaryStreamer& s) { s.ReadBytes(buf, 0); }, "cannot read from file"},
+      // The 16-bit and 32-bit writers word a closed stream with a leading blank.
+      {kClosedWrite, "WriteU16", [](CBinaryStreamer& s) { s.WriteU16(1); }, " invalid reference to file"},
+      {kClosedWrite, "WriteU8", [](CBinaryStreamer& s) { s.WriteU8(1); }, "invalid reference to file"},
+      {kClosedWrite, "WriteFormat", [](CBinaryStreamer& s) { s.WriteFormat("x"); }, "invalid reference to file"},
+      {kClosedRead, "ReadU32", [](CBinaryStreamer& s) { s.ReadU32(); }, "invalid reference to file"},
   };
-  const Case on_write[] = {
-      {"ReadU16", [](CBinaryStreamer& s) { s.ReadU16(); }, "ASException - MESSAGE: wrong stream mode: write-only"},
-      {"ReadSString", [&](CBinaryStreamer& s) { s.ReadSString(&text); }, "ASException - MESSAGE: wrong stream mode: write-only"},
-      {"WriteBytes null", [](CBinaryStreamer& s) { s.WriteBytes(nullptr, 1); }, invalid},
-      {"WriteArrayU16 null", [](CBinaryStreamer& s) { s.WriteArrayU16(nullptr, 1); }, invalid},
-      {"WriteFormat null", [&](CBinaryStreamer& s) { s.WriteFormat(no_format, 1); }, "ASException - MESSAGE: invalid format string"},
-      {"WriteBytes 0", [](CBinaryStreamer& s) { s.WriteBytes("x", 0); }, cannot},
-      {"WriteChars empty", [](CBinaryStreamer& s) { s.WriteChars(sstring("")); }, cannot},
-  };
-  const Case on_read[] = {
-      {"WriteU16", [](CBinaryStreamer& s) { s.WriteU16(1); }, "ASException - MESSAGE: wrong stream mode: read-only"},
-      {"WriteFormat", [](CBinaryStreamer& s) { s.WriteFormat("%d", 1); }, "ASException - MESSAGE: wrong stream mode: read-only"},
-      {"WriteSString", [&](CBinaryStreamer& s) { s.WriteSString(text); }, "ASException - MESSAGE: wrong stream mode: read-only"},
-      {"ReadBytes null", [](CBinaryStreamer& s) { s.ReadBytes(nullptr, 1); }, invalid},
-      {"ReadString null", [](CBinaryStreamer& s) { s.ReadString(nullptr, 1); }, invalid},
-      {"ReadBytes 0", [&](CBinaryStreamer& s) { s.ReadBytes(buf, 0); }, cannot_read},
-  };
-  const Case on_closed[] = {
-      {"WriteU16", [](CBinaryStreamer& s) { s.WriteU16(1); }, closed_blank},
-      {"WriteI32", [](CBinaryStreamer& s) { s.WriteI32(1); }, closed_blank},
-      {"WriteU8", [](CBinaryStreamer& s) { s.WriteU8(1); }, closed},
-      {"WriteFormat", [](CBinaryStreamer& s) { s.WriteFormat("x"); }, closed},
-  };
-  const Case on_closed_read[] = {
-      {"ReadU32", [](CBinaryStreamer& s) { s.ReadU32(); }, closed},
-      {"ReadBytes", [&](CBinaryStreamer& s) { s.ReadBytes(buf, 1); }, closed},
-  };
-  auto run = [](CBinaryStreamer& stream, const Case* begin, const Case* end) {
-    for (const Case* c = begin; c != end; ++c) {
-      SCOPED_TRACE(c->name);
-      EXPECT_EQ(c->message, RaisedText([&] { c->op(stream); }));
+  auto run = [&](CBinaryStreamer& stream, When when) {
+    for (const Case& c : cases) {
+      if (c.when != when) continue;
+      SCOPED_TRACE(c.name);
+      EXPECT_EQ(std::string("ASException - MESSAGE: ") + c.message, RaisedText([&] { c.op(stream); }));
     }
   };
+  const std::string path = WriteSample();
   {
     CBinaryStreamer out(Data("w.bin").c_str(), kWrite, Work(), 1);
-    run(out, std::begin(on_write), std::end(on_write));
+    run(out, kOnWrite);
     EXPECT_EQ(0u, out.WriteFormat("%s", ""));
     EXPECT_EQ(0u, out.payload_size());
     out.Close();
-    run(out, std::begin(on_closed), std::end(on_closed));
+    run(out, kClosedWrite);
   }
   CBinaryStreamer in(path.c_str(), kRead, Work(), 0);
-  run(in, std::begin(on_read), std::end(on_read));
+  run(in, kOnRead);
   EXPECT_EQ(1u, in.ReadU32());
   in.Close();
-  run(in, std::begin(on_closed_read), std::end(on_closed_read));
+  run(in, kClosedRead);
 }
 
 TEST_F(BinStreamerTest, ShortWritesRaiseWithTheWritersWording) {
