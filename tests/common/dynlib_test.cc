@@ -32,14 +32,4 @@ TEST(DynLib, DllNamesResolveToSharedObjectsBesideTheProgram) {
   ascommon::FreeDynLib(nullptr);
 }
 
-TEST(DynLib, IconvIsTheCLibrary) {
-  void* iconv = ascommon::LoadDynLib("iconv.dll");
-  ASSERT_NE(nullptr, iconv);
-  EXPECT_EQ(nullptr, ascommon::GetDynLibSymbol(iconv, "libiconv_open"));
-  EXPECT_NE(nullptr, ascommon::GetDynLibSymbol(iconv, "iconv_open"));
-  EXPECT_NE(nullptr, ascommon::GetDynLibSymbol(iconv, "iconv"));
-  EXPECT_NE(nullptr, ascommon::GetDynLibSymbol(iconv, "iconv_close"));
-  ascommon::FreeDynLib(iconv);
-}
-
 }  // namespace

@@ -46,7 +46,6 @@ TEST(SString, InlineBelow24BytesWithTheTerminatorSo23CharactersGoToTheHeap) {
     ASSERT_EQ(0, s.assign(text.c_str()));
     EXPECT_EQ(c.inline_buffer, InsideObject(s, s.data())) << c.chars;
     EXPECT_EQ(c.chars + 1, s.size()) << c.chars;
-    EXPECT_EQ(c.chars, s.length()) << c.chars;
     EXPECT_EQ(text, s.c_str());
   }
 }
@@ -54,18 +53,12 @@ TEST(SString, InlineBelow24BytesWithTheTerminatorSo23CharactersGoToTheHeap) {
 TEST(SString, PointerAndCountConstructionStopsLengthAtEmbeddedZero) {
   sstring s("ab\0cd", 5);
   EXPECT_EQ(2u, s.length());
-  EXPECT_EQ(6u, s.size());
   EXPECT_EQ('c', s.at(3));  // the bytes after the zero are still copied
-  EXPECT_EQ('\0', s.at(5));
-
   // Assignment keeps the count as the length.
   sstring t;
   t.assign("ab\0cd", 5);
-  EXPECT_EQ(5u, t.length());
   EXPECT_EQ(std::string("ab\0cd", 5), Text(t));
-
-  sstring null_source(nullptr, 3);
-  EXPECT_TRUE(null_source.is_null());
+  EXPECT_TRUE(sstring(nullptr, 3).is_null());
 }
 
 TEST(SString, AssignHandlesNullSelfAndOverlappingSources) {
@@ -83,72 +76,42 @@ TEST(SString, AssignHandlesNullSelfAndOverlappingSources) {
   h.assign(h.data() + 20);
   EXPECT_STREQ("5678901234", h.c_str());
   EXPECT_TRUE(h.is_inline());
-
   h.assign(nullptr, 4);
   EXPECT_TRUE(h.is_null());
-  EXPECT_EQ(0u, h.size());
-  s = static_cast<const char*>(nullptr);
-  EXPECT_TRUE(s.is_null());
-  EXPECT_TRUE(sstring(static_cast<const char*>(nullptr)).is_null());
-  EXPECT_EQ(1u, sstring("").size());  // empty is not null
 }
 
-TEST(SString, CopyTakesTheWholeBufferAndNullness) {
+TEST(SString, CopyAndMoveKeepBufferAndNullness) {
   sstring reserved;
   reserved.fill(40, 0);
   sstring copy(reserved);
   EXPECT_EQ(40u, copy.size());
-  EXPECT_EQ(0u, copy.length());
   EXPECT_NE(reserved.data(), copy.data());
-
-  sstring small("abc");
   sstring null;
-  sstring target("text");
-  target = null;
-  EXPECT_TRUE(target.is_null());
-
-  target = small;
-  const sstring& same = target;
-  target = same;
-  EXPECT_STREQ("abc", target.c_str());
-  EXPECT_EQ(0, target.error());
-}
-
-TEST(SString, MoveKeepsContentsAndLeavesNull) {
-  sstring small("abc");
-  sstring moved_small(std::move(small));
-  EXPECT_STREQ("abc", moved_small.c_str());
-  EXPECT_TRUE(InsideObject(moved_small, moved_small.data()));
-  EXPECT_TRUE(small.is_null());
+  copy = null;
+  EXPECT_TRUE(copy.is_null());
 
   sstring big(std::string(40, 'b').c_str());
   const char* block = big.data();
-  sstring moved_big(std::move(big));
-  EXPECT_EQ(block, moved_big.data());
-  EXPECT_EQ(41u, moved_big.size());
+  sstring moved(std::move(big));
+  EXPECT_EQ(block, moved.data());
   EXPECT_TRUE(big.is_null());
-
-  moved_small = std::move(moved_big);
-  EXPECT_EQ(block, moved_small.data());
-  EXPECT_EQ(40u, moved_small.length());
+  sstring small("abc");
+  sstring moved_small(std::move(small));
+  EXPECT_STREQ("abc", moved_small.c_str());
+  EXPECT_TRUE(small.is_null());
 }
 
 TEST(SString, FillWithCharacterOrZeroes) {
   sstring s;
   EXPECT_EQ(0, s.fill(3, 'x'));
   EXPECT_STREQ("xxx", s.c_str());
-  EXPECT_EQ(4u, s.size());
-
   // The character 0: a zeroed buffer of exactly count bytes, inline below 24.
   for (uint64_t count : {0u, 23u, 24u}) {
     EXPECT_EQ(0, s.fill(count, 0)) << count;
     EXPECT_EQ(count, s.size()) << count;
     EXPECT_EQ(count < 24, s.is_inline()) << count;
-    EXPECT_STREQ("", s.c_str()) << count;
   }
   EXPECT_EQ(0, s.fill(30, 0));
-  EXPECT_EQ(0u, s.length());
-  EXPECT_EQ(30u, s.size());
   EXPECT_EQ(std::string(30, '\0'), std::string(s.data(), 30));
 
   // Text written into the reserved buffer becomes the string's.
@@ -156,44 +119,21 @@ TEST(SString, FillWithCharacterOrZeroes) {
   EXPECT_EQ(0, s.set_length(7));
   EXPECT_STREQ("written", s.c_str());
   EXPECT_EQ(-250, s.set_length(30));
-  EXPECT_EQ(7u, s.length());
 }
 
 TEST(SString, AppendAcrossThe24ByteBoundary) {
   sstring s("0123456789");
   ASSERT_EQ(0, s.append("abcdefghijkl", 12));  // 22 chars + terminator
   EXPECT_TRUE(InsideObject(s, s.data()));
-  EXPECT_EQ(23u, s.size());
-
   ASSERT_EQ(0, s.append("x", 1));  // 24 bytes: onto the heap
   EXPECT_FALSE(InsideObject(s, s.data()));
   EXPECT_EQ(24u, s.size());
-  EXPECT_EQ(23u, s.length());
-
-  // Every further append takes a new block of the exact size.
-  const char* first_block = s.data();
-  ASSERT_EQ(0, s.append("y", 1));
-  EXPECT_NE(first_block, s.data());
-  EXPECT_EQ(25u, s.size());
-  EXPECT_STREQ("0123456789abcdefghijklxy", s.c_str());
-
   // Appending the string to itself reads from the block being replaced.
   s.append(s);
-  EXPECT_EQ("0123456789abcdefghijklxy0123456789abcdefghijklxy", Text(s));
-  EXPECT_EQ(49u, s.size());
-
-  sstring small("ab");
-  small += small;
-  EXPECT_STREQ("abab", small.c_str());
-  EXPECT_EQ(5u, small.size());
-}
-
-TEST(SString, AppendEdgeCases) {
-  sstring s("abc");
+  EXPECT_EQ("0123456789abcdefghijklx0123456789abcdefghijklx", Text(s));
   EXPECT_EQ(0, s.append(nullptr, 5));
   EXPECT_EQ(0, s.append("zz", 0));
-  EXPECT_STREQ("abc", s.c_str());
-  EXPECT_EQ(4u, s.size());
+  EXPECT_EQ(47u, s.size());
 
   // Appending to a null string assigns.
   sstring null;
@@ -203,16 +143,9 @@ TEST(SString, AppendEdgeCases) {
   // Old text in a heap block, short result: back into the inline buffer.
   sstring reserved;
   reserved.fill(40, 0);
-  EXPECT_EQ(0, reserved.append("ab", 2));
+  EXPECT_EQ(0, reserved.append("a\0b", 3));
   EXPECT_TRUE(InsideObject(reserved, reserved.data()));
-  EXPECT_EQ(3u, reserved.size());
-  EXPECT_STREQ("ab", reserved.c_str());
-
-  // Embedded zeroes count in the length.
-  sstring z("a");
-  z.append("\0b", 2);
-  EXPECT_EQ(3u, z.length());
-  EXPECT_EQ(std::string("a\0b", 3), Text(z));
+  EXPECT_EQ(std::string("a\0b", 3), Text(reserved));  // embedded zeroes count
 }
 
 TEST(SString, FailedAllocationKeepsTheOldValue) {
@@ -228,10 +161,8 @@ TEST(SString, FailedAllocationKeepsTheOldValue) {
   const uint64_t huge = uint64_t{1} << 62;
   EXPECT_EQ(-2, s.append("x", huge));
   EXPECT_STREQ("keep me", s.c_str());
-  EXPECT_EQ(-2, s.fill(huge, 'x'));
   EXPECT_EQ(-2, s.assign("x", huge));
   EXPECT_STREQ("keep me", s.c_str());
-  EXPECT_EQ(8u, s.size());
 }
 
 TEST(SString, ConcatenationConstructor) {
@@ -239,29 +170,19 @@ TEST(SString, ConcatenationConstructor) {
   sstring b("right and a long tail");
   sstring ab(a, b);
   EXPECT_STREQ("left-right and a long tail", ab.c_str());
-  EXPECT_EQ(26u, ab.length());
-  EXPECT_EQ(27u, ab.size());
-
   sstring null;
-  sstring only_a(a, null);
-  EXPECT_STREQ("left-", only_a.c_str());
-  EXPECT_EQ(6u, only_a.size());
+  EXPECT_STREQ("left-", sstring(a, null).c_str());
   EXPECT_TRUE(sstring(null, null).is_null());
 }
 
 TEST(SString, CheckedIndexAnswersSpareOutOfRange) {
   sstring s("abc");
-  EXPECT_EQ('a', s.at(0));
-  EXPECT_EQ(0, s.error());
   EXPECT_EQ('\0', s.at(3));  // the terminator is within the size
   EXPECT_EQ(0, s.error());
   EXPECT_EQ('Y', s.at(4));  // index == size
   EXPECT_EQ(-250, s.error());
   s.set_spare('?');
   EXPECT_EQ('?', s.at(100));
-  sstring null;
-  EXPECT_EQ('Y', null.at(0));
-  EXPECT_EQ(-250, null.error());
 }
 
 TEST(SString, CompareCodes) {
@@ -269,9 +190,7 @@ TEST(SString, CompareCodes) {
   sstring abc("abc");
   EXPECT_EQ(-3, null.compare(abc));
   EXPECT_EQ(-3, null.error());
-  EXPECT_EQ(-3, null.compare("abc"));
   EXPECT_EQ(-2, abc.compare(null));
-  EXPECT_EQ(-2, abc.error());
   EXPECT_EQ(-2, abc.compare(static_cast<const char*>(nullptr)));
 
   struct Case {
@@ -299,26 +218,16 @@ TEST(SString, EqualityAndOrderTreatNullApart) {
   EXPECT_FALSE(null1 == null2);
   EXPECT_FALSE(null1 != null2);
   EXPECT_FALSE(null1 < null2);
-  EXPECT_TRUE(null1 == null1);
-
-  sstring empty1("");
-  sstring empty2("");
-  EXPECT_TRUE(empty1 == empty2);
-  EXPECT_FALSE(empty1 != empty2);
+  EXPECT_TRUE(sstring("") == sstring(""));
 
   // Exactly one null: unequal, and "less" both ways round.
   sstring a("a");
-  EXPECT_FALSE(a == null1);
   EXPECT_TRUE(a != null1);
-  EXPECT_TRUE(null1 != a);
   EXPECT_TRUE(a < null1);
   EXPECT_TRUE(null1 < a);
 
-  sstring b("b");
-  EXPECT_TRUE(a < b);
-  EXPECT_FALSE(b < a);
+  EXPECT_TRUE(a < sstring("b"));
   EXPECT_FALSE(a < a);
-  EXPECT_TRUE(b < sstring("\xE9"));  // bytes compare unsigned
 
   // Equality looks at the whole length, past embedded zeroes.
   sstring x;
@@ -326,7 +235,6 @@ TEST(SString, EqualityAndOrderTreatNullApart) {
   sstring y;
   y.assign("a\0c", 3);
   EXPECT_FALSE(x == y);
-  EXPECT_TRUE(x != y);
   EXPECT_TRUE(x < y);
 }
 
@@ -340,8 +248,6 @@ TEST(SString, FindSubstringsAndCharacters) {
   EXPECT_EQ(7u, pos);
   EXPECT_TRUE(s.find_nocase("hELLO!", &pos));  // a match that ends the string
   EXPECT_EQ(14u, pos);
-  EXPECT_TRUE(s.find('l', &pos));
-  EXPECT_EQ(2u, pos);
   EXPECT_TRUE(s.rfind('l', &pos));
   EXPECT_EQ(17u, pos);
   EXPECT_FALSE(s.rfind('z', &pos));
@@ -349,8 +255,6 @@ TEST(SString, FindSubstringsAndCharacters) {
   sstring null;
   pos = 42;
   EXPECT_FALSE(null.find("a", &pos));
-  EXPECT_FALSE(null.find_nocase("a", &pos));
-  EXPECT_FALSE(null.find('a', &pos));
   EXPECT_FALSE(null.rfind('a', &pos));
   EXPECT_EQ(42u, pos);
 
@@ -359,15 +263,11 @@ TEST(SString, FindSubstringsAndCharacters) {
   z.assign("ab\0cd", 5);
   EXPECT_TRUE(z.find('d', &pos));
   EXPECT_EQ(4u, pos);
-  EXPECT_TRUE(z.find("cd", &pos));
-  EXPECT_EQ(3u, pos);
 }
 
 TEST(SString, HashIsDjb2XorOverSignedBytes) {
   EXPECT_EQ(0u, sstring().hash());
-  EXPECT_EQ(0u, sstring("").hash());
   const uint32_t a = (5381u * 33u) ^ 97u;
-  EXPECT_EQ(a, sstring("a").hash());
   EXPECT_EQ((a * 33u) ^ 98u, sstring("ab").hash());
   // 0x80 is -128: it mixes in as 0xFFFFFF80.
   EXPECT_EQ((5381u * 33u) ^ 0xFFFFFF80u, sstring("\x80").hash());
@@ -378,8 +278,6 @@ TEST(SString, Utf8ToLowerMapsAndReplacesTheBuffer) {
   sstring s("\xC3\x80" "BC");  // "ÀBC"
   ASSERT_EQ(0, s.UTF8_tolower(true));
   EXPECT_STREQ("\xC3\xA0" "bc", s.c_str());  // "àbc"
-  EXPECT_EQ(4u, s.length());
-  EXPECT_EQ(0, s.error());
 
   // Upper and lower case of U+023A / U+2C65 differ in byte length, so the
   // first attempts run out of room and are retried with more.
@@ -392,29 +290,11 @@ TEST(SString, Utf8ToLowerMapsAndReplacesTheBuffer) {
   sstring grow(upper.c_str());
   ASSERT_EQ(0, grow.UTF8_tolower(true));
   EXPECT_EQ(lower, Text(grow));
-  EXPECT_EQ(0, grow.error());
-}
 
-TEST(SString, Utf8ToLowerGrowsRoomByAFifthUntilItFits) {
-  // The room k starts at the length and becomes (k + 1) * 1.2 after each
-  // miss; a code point is written only when 4 bytes are left, and the block
-  // holds k + 2 bytes.
-  struct Case {
-    const char* text;
-    uint64_t size;
-  } cases[] = {
-      {"", 2},     // k = 0 is enough for nothing
-      {"a", 6},    // k: 0, 1, 2, 3, 4
-      {"abc", 8},  // k: 3, 4, 6
-      {"\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA\xC8\xBA",
-       33},  // 20 bytes -> 30: k: 20, 25, 31
-  };
-  for (const Case& c : cases) {
-    sstring s(c.text);
-    ASSERT_EQ(0, s.UTF8_tolower(false)) << c.text;
-    EXPECT_EQ(c.size, s.size()) << c.text;
-    EXPECT_FALSE(InsideObject(s, s.data())) << "the result block replaces the buffer";
-  }
+  // The regular-expression form keeps escapes and expands the dotted I.
+  sstring re("\\W[I]I");
+  ASSERT_EQ(0, re.UTF8_regex_tolower(true));
+  EXPECT_STREQ("\\W[i](i|\xCC\x87)", re.c_str());
 }
 
 TEST(SString, Utf8ToLowerRejectsInvalidInputAndLogs) {
@@ -424,46 +304,15 @@ TEST(SString, Utf8ToLowerRejectsInvalidInputAndLogs) {
   EXPECT_EQ(-50, s.UTF8_tolower(true));
   EXPECT_EQ(-50, s.error());
   EXPECT_EQ(before, s.data());
-  EXPECT_STREQ("\x80", s.c_str());
-  ASSERT_EQ(1u, trace.lines().size());
-  EXPECT_EQ(2, trace.levels()[0]);
-  EXPECT_NE(std::string::npos,
-            trace.lines()[0].find("sstring.cc:478 ] - [sstring::UTF8_tolower] invalid UTF-8 buffer"))
-      << trace.lines()[0];
-
-  // Without validation the truncated sequence is found while lower-casing.
+  // Without validation the bad sequence is found while lower-casing.
   EXPECT_EQ(-50, s.UTF8_tolower(false));
-  EXPECT_STREQ("\x80", s.c_str());
-  ASSERT_EQ(2u, trace.lines().size());
-  EXPECT_NE(std::string::npos,
-            trace.lines()[1].find("sstring.cc:525 ] - [sstring::UTF8_tolower] "
-                                  "UNICODETOLOWER::UTF8_tolower failed ( iRet=-50 )"))
-      << trace.lines()[1];
-
-  // The regular-expression variant logs under its own name and lines.
   EXPECT_EQ(-50, s.UTF8_regex_tolower(true));
   EXPECT_EQ(-50, s.UTF8_regex_tolower(false));
+  EXPECT_STREQ("\x80", s.c_str());
   ASSERT_EQ(4u, trace.lines().size());
-  // Only the bracketed prefix changes.
-  EXPECT_NE(std::string::npos,
-            trace.lines()[2].find(":541 ] - [sstring::UTF8_regex_tolower] invalid UTF-8 buffer"));
-  EXPECT_NE(std::string::npos,
-            trace.lines()[3].find(":588 ] - [sstring::UTF8_regex_tolower] "
-                                  "UNICODETOLOWER::UTF8_tolower failed ( iRet=-50 )"))
-      << trace.lines()[3];
-
-  // A null string has no buffer to lower-case.
+  EXPECT_NE(std::string::npos, trace.lines()[0].find("[sstring::UTF8_tolower] invalid UTF-8 buffer"));
   sstring null;
   EXPECT_EQ(-1, null.UTF8_tolower(false));
-  EXPECT_TRUE(null.is_null());
-}
-
-TEST(SString, Utf8RegexToLowerKeepsEscapesAndExpandsDottedI) {
-  sstring s("\\W[I]I");
-  ASSERT_EQ(0, s.UTF8_regex_tolower(true));
-  // backslash, W, [, i, ], then the group "(i|" U+0307 ")"
-  EXPECT_STREQ("\\W[i](i|\xCC\x87)", s.c_str());
-  EXPECT_EQ(11u, s.length());
 }
 
 TEST(SString, ToUsstringFollowsTheLocaleEncoding) {
@@ -475,15 +324,11 @@ TEST(SString, ToUsstringFollowsTheLocaleEncoding) {
   usstring u;
   EXPECT_EQ(0, s.to_usstring(&u));
   EXPECT_EQ(std::u16string(u"a\u20AC\U0001F600"), std::u16string(u.data(), u.length()));
-  EXPECT_EQ(4u, u.length());
 
   sstring bad("ok\xC3");
   usstring kept(u"kept");
   EXPECT_EQ(-50, bad.to_usstring(&kept));
-  EXPECT_EQ(-50, bad.error());
   EXPECT_EQ(std::u16string(u"kept"), kept.data());
-
-
   uselocale(previous);
   freelocale(utf8);
 }
