@@ -22,17 +22,24 @@
 #include "host/settings.h"
 #include "platform/morvel/morvel.h"
 #include "tests/support/test_support.h"
+#include "tervo/tervo_names.h"
 
 namespace tervo_test {
 
-// The four module types the factory registers, in its order.
-inline constexpr const char* kBlacklistName = "Im Blacklist Filter";
-inline constexpr const char* kWordsName = "Im Words Filter";
-inline constexpr const char* kSignName = "Im Signature Filter";
-inline constexpr const char* kMarkovianName = "Im Markovian Filter";
-
-inline constexpr const char* kUserAgeKey = "/im/general/UserAge";
-inline constexpr const char* kEnabledKey = "/im/filter/Enabled";
+// The four module types the factory registers, in its order, and the
+// settings and data files the filters read: the plug-in's own names.
+inline constexpr const char* kBlacklistName = nsImModules::kBlacklistFilterName;
+inline constexpr const char* kWordsName = nsImModules::kWordsFilterName;
+inline constexpr const char* kSignName = nsImModules::kSignFilterName;
+inline constexpr const char* kMarkovianName = nsImModules::kMarkovianFilterName;
+using nsImModules::kBlacklistDataFile;
+using nsImModules::kEnabledKey;
+using nsImModules::kGlobalTempPathKey;
+using nsImModules::kMarkovianDataFile;
+using nsImModules::kSharedDataPathKey;
+using nsImModules::kSharedLibsPathKey;
+using nsImModules::kUserAgeKey;
+using nsImModules::kWordsDataFile;
 
 // One line of the plug-in's log as the trace library writes it (without the
 // line break).

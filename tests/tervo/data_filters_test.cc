@@ -19,8 +19,8 @@ class DataFiltersTest : public PluginFixture {
  protected:
   // A filter of `type` reading data_, with sessions 1 (child), 2 (teen) and 3 (adult).
   CAFilter* Make(const char* type) {
-    settings_.SetString("/im/general/ImSharedDataPath", data_.path());
-    settings_.SetString("/im/general/GlobalTempPath", data_.path());
+    settings_.SetString(kSharedDataPathKey, data_.path());
+    settings_.SetString(kGlobalTempPathKey, data_.path());
     CAFilter* filter = Create(type);
     if (filter == nullptr) return nullptr;
     const char* ages[] = {"child", "teen", "adult"};
@@ -32,7 +32,7 @@ class DataFiltersTest : public PluginFixture {
 };
 
 TEST_F(DataFiltersTest, WordsVerdictIsTheLastFiredCategoryAgainstTheSessionsAge) {
-  WriteWordsFile(data_.File("imwords.dat"), {{"profanity", 2, 5, 12, 0, {{"damn", 2}, {"shit", 4}}},
+  WriteWordsFile(data_.File(kWordsDataFile), {{"profanity", 2, 5, 12, 0, {{"damn", 2}, {"shit", 4}}},
                                              {"bullying", 3, 6, 15, 0, {{"idiot", 2}, {"loser", 3}}}});
   CAFilter* filter = Make(kWordsName);
   ASSERT_NE(filter, nullptr);
@@ -64,11 +64,11 @@ TEST_F(DataFiltersTest, WordsTemporaryFolderAlwaysEndsInASeparator) {
     std::string setting, stored;
   } cases[] = {{dir, dir + "\\"}, {dir + "/", dir + "/"}, {dir + "\\", dir + "\\"}, {"", "\\"}};
   for (const auto& c : cases) {
-    settings_.SetString("/im/general/GlobalTempPath", c.setting);
+    settings_.SetString(kGlobalTempPathKey, c.setting);
     filter->ApplySharedSettings();
     EXPECT_EQ(std::string(shared->tempFolder.c_str()), c.stored);
   }
-  settings_.Remove("/im/general/GlobalTempPath");
+  settings_.Remove(kGlobalTempPathKey);
   filter->ApplySharedSettings();
   EXPECT_EQ(std::string(shared->tempFolder.c_str()), ".\\");
   EXPECT_TRUE(LogContains("Module Im Words Filter failed to apply shared settings with message: "
@@ -76,7 +76,7 @@ TEST_F(DataFiltersTest, WordsTemporaryFolderAlwaysEndsInASeparator) {
 }
 
 TEST_F(DataFiltersTest, BlacklistMarksExactlyTheListedUsers) {
-  WriteBlacklistFile(data_.File("imblacklist.dat"), std::vector<std::string>{"stranger_danger88", ""});
+  WriteBlacklistFile(data_.File(kBlacklistDataFile), std::vector<std::string>{"stranger_danger88", ""});
   CAFilter* filter = Make(kBlacklistName);
   ASSERT_NE(filter, nullptr);
   ASSERT_EQ(filter->ApplySharedSettings(), 0) << LastMessage();
@@ -106,16 +106,16 @@ TEST_F(DataFiltersTest, BlacklistDataFolderGetsABackslashUnlessItEndsInOne) {
   // Each test runs in a process of its own, so moving its working folder is safe.
   std::filesystem::current_path(data_.path());
   for (const auto& c : cases) {
-    settings_.SetString("/im/general/ImSharedDataPath", c.setting);
+    settings_.SetString(kSharedDataPathKey, c.setting);
     EXPECT_EQ(filter->ApplySharedSettings(), 0);
     EXPECT_GE(FindLogLine(LogLine("imblacklistfilter.cc", 149,
                                   std::string("file does not exist ") + c.path)), 0) << c.path;
   }
-  EXPECT_TRUE(std::filesystem::exists(data_.File("imblacklist.dat")));
+  EXPECT_TRUE(std::filesystem::exists(data_.File(kBlacklistDataFile)));
 }
 
 TEST_F(DataFiltersTest, MarkovianAgeFactorScalesTheThresholdAndClassesComeInNameOrder) {
-  WriteMarkovianFile(data_.File("im_markovian.dat"),
+  WriteMarkovianFile(data_.File(kMarkovianDataFile),
                      {{"risk", 10, {{8, {"meet", "me"}}, {1, {"come", "alone"}}, {1, {"right", "now"}}}},
                       {"alpha", 5, {{12, {"ef", "gh"}}}},
                       {"zero", 0, {{50, {"ef", "gh"}}}}});

@@ -81,9 +81,9 @@ TEST_F(FiltersTest, ApplySharedSettingsFailsWhileNoEngineIsBuilt) {
   // Data and temporary folders of this test only, so that nothing a settings
   // pass may write lands in the working folder.
   TempDir data;
-  settings_.SetString("/im/general/ImSharedDataPath", data.path());
-  settings_.SetString("/im/general/GlobalTempPath", data.path());
-  settings_.SetString("/im/general/SharedLibsPath", ProgramFolder());
+  settings_.SetString(kSharedDataPathKey, data.path());
+  settings_.SetString(kGlobalTempPathKey, data.path());
+  settings_.SetString(kSharedLibsPathKey, ProgramFolder());
   // The other filters have their engines; their settings passes are tested
   // with their data files.
   for (const char* name : {kSignName}) {

@@ -53,19 +53,19 @@ void WriteModel(const std::string& path, int v) {
 
 TEST_F(ReloadTest, DataFiltersReloadOnlyWhenTheSizeChanges) {
   const ReloadCase cases[] = {
-      {kWordsName, "imwords.dat", -204, -201, -104, WriteWords, WordsVerdict,
+      {kWordsName, kWordsDataFile, -204, -201, -104, WriteWords, WordsVerdict,
        "-1", "3", "-1", "-1"},
-      {kBlacklistName, "imblacklist.dat", 0, 0, 0, WriteBlacklist, BlacklistVerdict,
+      {kBlacklistName, kBlacklistDataFile, 0, 0, 0, WriteBlacklist, BlacklistVerdict,
        "not listed", "listed", "not listed", "not listed"},
       // A damaged model adds nothing and takes nothing away.
-      {kMarkovianName, "im_markovian.dat", -204, -201, -104, WriteModel, MarkovianVerdict,
+      {kMarkovianName, kMarkovianDataFile, -204, -201, -104, WriteModel, MarkovianVerdict,
        "", "<risk;5>", "<risk;7>", "<risk;7>"},
   };
   for (const ReloadCase& c : cases) {
     SCOPED_TRACE(c.filter);
     TempDir data;
-    settings_.SetString("/im/general/ImSharedDataPath", data.path() + "/");
-    settings_.SetString("/im/general/GlobalTempPath", data.path());
+    settings_.SetString(kSharedDataPathKey, data.path() + "/");
+    settings_.SetString(kGlobalTempPathKey, data.path());
     CAFilter* filter = Create(c.filter);
     ASSERT_NE(filter, nullptr);
     ASSERT_EQ(Open(filter, 1, "child", 1), 0);

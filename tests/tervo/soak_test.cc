@@ -29,7 +29,7 @@ constexpr auto kBudget = std::chrono::seconds(15);
 constexpr uint64_t kItemsPerCycle = 200;
 constexpr int kFilters = 3;
 const char* const kNames[kFilters] = {kWordsName, kBlacklistName, kMarkovianName};
-const char* const kFiles[kFilters] = {"imwords.dat", "imblacklist.dat", "im_markovian.dat"};
+const char* const kFiles[kFilters] = {kWordsDataFile, kBlacklistDataFile, kMarkovianDataFile};
 const char* const kAges[] = {"child", "teen", "adult"};
 constexpr uint64_t kSessions = 3;  // ids 1..3, one per age
 constexpr uint64_t kChurnFirst = 1000, kChurnIds = 5000;
@@ -59,8 +59,8 @@ class SoakTest : public PluginFixture {
     trace_level_ = std::make_unique<ScopedEnv>("TERVO_TRACE_LEVEL", "-1");
     std::string error;
     ASSERT_TRUE(plugin_.Load(PluginPath(), &error)) << error;
-    settings_.SetString("/im/general/ImSharedDataPath", data_.path());
-    settings_.SetString("/im/general/GlobalTempPath", data_.path());
+    settings_.SetString(kSharedDataPathKey, data_.path());
+    settings_.SetString(kGlobalTempPathKey, data_.path());
     // Every session's settings are in place before any thread starts.
     for (uint64_t id = 1; id < kChurnFirst + kChurnIds; ++id) {
       if (id > kSessions && id < kChurnFirst) id = kChurnFirst;
