@@ -24,16 +24,6 @@ using ascommon::sstring;
 using nsWordsHeur::WordsCategory;
 using nsWordsHeur::WordsFileWriter;
 
-// Runs `work` on four threads at once; each thread's answer.
-template <class F>
-auto OnFourThreads(const F& work) {
-  std::vector<decltype(work())> out(4);
-  std::vector<std::thread> threads;
-  for (auto& slot : out) threads.emplace_back([&work, at = &slot] { *at = work(); });
-  for (std::thread& t : threads) t.join();
-  return out;
-}
-
 struct Outcome {
   int32_t rc = 99;
   int32_t score = 99;
@@ -320,7 +310,11 @@ TEST_F(WordsEngineTest, ConcurrentScoringGivesIdenticalResults) {
   const std::vector<Outcome> expected = score_all();
   const auto fired = std::count_if(expected.begin(), expected.end(), [](const Outcome& o) { return o.fired == 1; });
   EXPECT_TRUE(fired > 0 && fired < 64 * 50) << fired;
-  EXPECT_EQ(OnFourThreads(score_all), std::vector<std::vector<Outcome>>(4, expected));
+  std::vector<std::vector<Outcome>> got(4);
+  std::vector<std::thread> threads;
+  for (auto& g : got) threads.emplace_back([&, at = &g] { *at = score_all(); });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(got, std::vector<std::vector<Outcome>>(4, expected));
 }
 
 }  // namespace
