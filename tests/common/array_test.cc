@@ -86,7 +86,7 @@ TEST(CMap, InsertLookupRemove) {
   EXPECT_EQ(nullptr, map.Lookup(8));
   EXPECT_EQ(-450, map.Remove(8));
   EXPECT_EQ(0, map.Remove(7));
-  EXPECT_EQ(-450, map.Remove(7));
+  EXPECT_EQ(nullptr, map.Lookup(7));
 
   map.Clear();
   EXPECT_EQ(-2, map.Insert(7, 70));

