@@ -65,8 +65,13 @@ void* GetDynLibSymbol(void* lib, const char* symbol) {
   return dlsym(lib, symbol);
 }
 
-void FreeDynLib(void* lib) {
-  if (lib != nullptr) dlclose(lib);
+bool FreeDynLib(void* lib) {
+  return lib == nullptr || dlclose(lib) == 0;
+}
+
+const char* DynLibError() {
+  const char* text = dlerror();
+  return text != nullptr ? text : "unknown error";
 }
 
 }  // namespace ascommon

@@ -1,0 +1,173 @@
+#include "platform/fernwick/fernwick.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/dynlib.h"
+
+namespace {
+
+// The library as the plug-in loads it, with its entry points looked up by name.
+class FernwickTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    lib_ = ascommon::LoadDynLib("fernwick.dll");
+    ASSERT_NE(lib_, nullptr);
+    new_[0] = Symbol<FernwickNewRegExFn>("NewRegEx");
+    new_[1] = Symbol<FernwickNewRegExFn>("NewFastRegEx");
+    delete_ = Symbol<FernwickDeleteRegExFn>("DeleteRegEx");
+    make_map_ = Symbol<FernwickMakeBuffMapFn>("MakeBuffMap");
+    delete_map_ = Symbol<FernwickDeleteBuffMapFn>("DeleteBuffMap");
+    ASSERT_TRUE(new_[0] && new_[1] && delete_ && make_map_ && delete_map_);
+  }
+  void TearDown() override {
+    for (FernwickRegEx* regex : objects_) delete_(regex);
+    ascommon::FreeDynLib(lib_);
+  }
+
+  template <class Fn>
+  Fn Symbol(const char* name) {
+    return reinterpret_cast<Fn>(ascommon::GetDynLibSymbol(lib_, name));
+  }
+
+  // A compiled object of kind `fast` (0 interpreted, 1 JIT), or null when
+  // `pattern` is refused; *code gets the compile result.
+  FernwickRegEx* Compiled(int fast, const std::string& pattern, uint32_t options = 0,
+                          int32_t* code = nullptr) {
+    FernwickRegEx* regex = new_[fast]();
+    objects_.push_back(regex);
+    int32_t result = regex->Compile(pattern.data(), pattern.size(), options);
+    if (code != nullptr) *code = result;
+    return result == FERNWICK_OK ? regex : nullptr;
+  }
+
+  void* lib_ = nullptr;
+  FernwickNewRegExFn new_[2] = {};
+  FernwickDeleteRegExFn delete_ = nullptr;
+  FernwickMakeBuffMapFn make_map_ = nullptr;
+  FernwickDeleteBuffMapFn delete_map_ = nullptr;
+  std::vector<FernwickRegEx*> objects_;
+};
+
+TEST_F(FernwickTest, SearchAnswersAsPcreOnAnyBytes) {
+  struct Case {
+    const char* pattern;
+    uint32_t options;
+    std::string subject;
+    size_t start;
+    uint8_t match;
+  } cases[] = {
+      {"ab+c", 0, "xxabbbc", 0, 1},
+      {"ab+c", 0, "xxac", 0, 0},
+      {"ab+c", 0, "abc", 1, 0},  // the start offset is honoured
+      {"ab+c", 0, "abc", 4, 0},  // a start past the end matches nothing
+      {"HELLO", 0, "hello", 0, 0},
+      {"HELLO", FERNWICK_CASELESS, "hello", 0, 1},
+      {"^b$", 0, "a\nb", 0, 0},
+      {"^b$", FERNWICK_MULTILINE, "a\nb", 0, 1},
+      {"^.$", 0, "\xc3\xa9", 0, 1},  // one UTF-8 character
+      {"hello", 0, "\xff\xfe hello \xc3", 0, 1},  // invalid UTF-8 around a match
+      {"^.", 0, "\xff", 0, 0},  // an invalid byte is no character
+      {"a\\0b", 0, std::string("a\0b", 3), 0, 1},
+      {"\\w", 0, "\xc3\xa9", 0, 0},
+      {"\\w", FERNWICK_UCP, "\xc3\xa9", 0, 1},
+      {"", 0, "", 0, 1},
+  };
+  for (int fast = 0; fast < 2; ++fast) {
+    for (const Case& c : cases) {
+      FernwickRegEx* regex = Compiled(fast, c.pattern, c.options);
+      ASSERT_NE(regex, nullptr) << c.pattern;
+      EXPECT_EQ(regex->Search(c.subject.data(), c.subject.size(), c.start), c.match)
+          << fast << " " << c.pattern << " on " << c.subject;
+    }
+  }
+}
+
+TEST_F(FernwickTest, RefusedPatternsMatchNothing) {
+  const struct {
+    std::string pattern;
+    uint32_t options;
+  } cases[] = {{"[", 0}, {"(a", 0}, {"\xff", 0}, {"a\\Cb", 0}, {"a", 0x100}};
+  for (int fast = 0; fast < 2; ++fast) {
+    for (const auto& c : cases) {
+      int32_t code = 0;
+      EXPECT_EQ(Compiled(fast, c.pattern, c.options, &code), nullptr) << c.pattern;
+      EXPECT_NE(code, FERNWICK_OK);
+      FernwickRegEx* regex = objects_.back();
+      EXPECT_STRNE(regex->ErrorText(), "") << c.pattern;
+      EXPECT_EQ(regex->Search("[(a", 3, 0), 0) << c.pattern;
+    }
+  }
+  // A later good pattern replaces the refused one and clears the error.
+  FernwickRegEx* regex = objects_.back();
+  ASSERT_EQ(regex->Compile("b", 1, 0), FERNWICK_OK);
+  EXPECT_STREQ(regex->ErrorText(), "");
+  EXPECT_EQ(regex->Search("abc", 3, 0), 1);
+}
+
+TEST_F(FernwickTest, FindGivesTheSpanAndARunawaySearchIsCutOff) {
+  for (int fast = 0; fast < 2; ++fast) {
+    FernwickRegEx* word = Compiled(fast, "b+");
+    size_t begin = 0, end = 0;
+    EXPECT_EQ(word->Find("aabbbc", 6, 0, &begin, &end), FERNWICK_MATCH);
+    EXPECT_EQ(begin, 2u);
+    EXPECT_EQ(end, 5u);
+
+    FernwickRegEx* runaway = Compiled(fast, "(a+)+$");
+    std::string subject(10000, 'a');
+    subject += '!';
+    EXPECT_EQ(runaway->Find(subject.data(), subject.size(), 0, &begin, &end), FERNWICK_E_LIMIT);
+    EXPECT_EQ(runaway->Search(subject.data(), subject.size(), 0), 0);
+    EXPECT_EQ(runaway->LimitHits(), 2u);
+    EXPECT_EQ(word->LimitHits(), 0u);
+  }
+}
+
+TEST_F(FernwickTest, ThreadsSearchOneObjectAtOnce) {
+  FernwickRegEx* regex = Compiled(1, "\\b(?:free|win)\\w* (?:money|prize)");
+  const std::vector<std::string> subjects = {"win prize now", "free moneys", "winning money",
+                                             "no prize", std::string(300, 'w') + " prize",
+                                             "freeze prize \xff"};
+  std::vector<uint8_t> expected;
+  for (const std::string& s : subjects) expected.push_back(regex->Search(s.data(), s.size(), 0));
+  EXPECT_EQ(expected, (std::vector<uint8_t>{1, 1, 1, 0, 0, 1}));
+
+  std::vector<int> mismatches(4, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 2000; ++i) {
+        size_t k = (i + t) % subjects.size();
+        mismatches[t] += regex->Search(subjects[k].data(), subjects[k].size(), 0) != expected[k];
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+}
+
+TEST_F(FernwickTest, BuffMapCopiesTheTextAndTellsLines) {
+  std::string text = "one\ntwo\n\nfour";
+  FernwickBuffMap* map = make_map_(text.data(), text.size());
+  ASSERT_NE(map, nullptr);
+  text[0] = 'X';  // the map holds its own copy
+  EXPECT_EQ(std::string(map->Data(), map->Size()), "one\ntwo\n\nfour");
+  EXPECT_EQ(map->Data()[map->Size()], '\0');
+  EXPECT_EQ(map->LineCount(), 4u);
+  const size_t offsets[] = {0, 3, 4, 8, 9, 12, 99};
+  const size_t lines[] = {0, 0, 1, 2, 3, 3, 3};
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(map->LineOf(offsets[i]), lines[i]) << offsets[i];
+  delete_map_(map);
+
+  EXPECT_EQ(make_map_(nullptr, 1), nullptr);
+  FernwickBuffMap* empty = make_map_(nullptr, 0);
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(empty->Size(), 0u);
+  EXPECT_EQ(empty->LineCount(), 1u);
+  delete_map_(empty);
+}
+
+}  // namespace
