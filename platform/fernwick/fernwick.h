@@ -60,7 +60,8 @@ class FernwickRegEx {
   // answers FERNWICK_MATCH and stores the span [*begin, *end) of it (either
   // pointer may be null); else FERNWICK_NO_MATCH (also for an object without
   // a compiled pattern, a null subject with a length, or a start past the
-  // end) or FERNWICK_E_LIMIT.
+  // end) or FERNWICK_E_LIMIT. The two kinds may place an empty match
+  // differently around an invalid UTF-8 sequence.
   virtual int32_t Find(const char* subject, size_t length, size_t start, size_t* begin,
                        size_t* end) const = 0;
 
