@@ -33,7 +33,9 @@ struct ThreadScratch {
     pcre2_jit_stack_free(jit_stack);
   }
 };
-thread_local ThreadScratch t_scratch;
+// Initial-exec: the scratch is reached without a call into the loader on
+// every search; two pointers fit the static room kept for loaded libraries.
+thread_local ThreadScratch t_scratch __attribute__((tls_model("initial-exec")));
 
 pcre2_match_data* ThreadMatchData() {
   if (t_scratch.match_data == nullptr) {
@@ -89,9 +91,8 @@ class RegEx final : public FernwickRegEx {
     pcre2_set_match_limit(context_, kMatchLimit);
     pcre2_set_depth_limit(context_, kDepthLimit);
     // Without JIT support the interpreter runs the pattern: still correct.
-    if (jit_ && pcre2_jit_compile(code_, PCRE2_JIT_COMPLETE) == 0) {
-      pcre2_jit_stack_assign(context_, ThreadJitStack, nullptr);
-    }
+    jit_compiled_ = jit_ && pcre2_jit_compile(code_, PCRE2_JIT_COMPLETE) == 0;
+    if (jit_compiled_) pcre2_jit_stack_assign(context_, ThreadJitStack, nullptr);
     return FERNWICK_OK;
   }
 
@@ -103,7 +104,10 @@ class RegEx final : public FernwickRegEx {
     pcre2_match_data* data = ThreadMatchData();
     if (data == nullptr) return Cut();
     const auto* bytes = reinterpret_cast<PCRE2_SPTR>(subject != nullptr ? subject : "");
-    int rc = pcre2_match(code_, bytes, length, start, 0, data, context_);
+    // The arguments are checked above: compiled code runs without
+    // pcre2_match's checks.
+    int rc = jit_compiled_ ? pcre2_jit_match(code_, bytes, length, start, 0, data, context_)
+                           : pcre2_match(code_, bytes, length, start, 0, data, context_);
     if (rc == PCRE2_ERROR_NOMATCH) return FERNWICK_NO_MATCH;
     // Every other error is a limit (match, depth, heap, JIT stack) or memory.
     if (rc < 0) return Cut();
@@ -130,10 +134,12 @@ class RegEx final : public FernwickRegEx {
     pcre2_match_context_free(context_);
     code_ = nullptr;
     context_ = nullptr;
+    jit_compiled_ = false;
     error_[0] = 0;
   }
 
   const bool jit_;
+  bool jit_compiled_ = false;
   pcre2_code* code_ = nullptr;
   pcre2_match_context* context_ = nullptr;
   char error_[256] = {};

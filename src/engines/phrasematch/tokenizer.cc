@@ -11,14 +11,17 @@ namespace nsPhraseMatch {
 
 namespace {
 
-std::array<uint8_t, 256> BuildClasses() {
+// The class table, built by the compiler.
+constexpr std::array<uint8_t, 256> BuildClasses() {
   std::array<uint8_t, 256> classes{};
-  static const char kSeparators[] = "\t\n\r !\"'(),./:;?[\\]^`{}";
-  for (const char* p = kSeparators; *p != 0; ++p) classes[static_cast<unsigned char>(*p)] |= kSeparator;
+  for (const char* p = "\t\n\r !\"'(),./:;?[\\]^`{}"; *p != 0; ++p) {
+    classes[static_cast<unsigned char>(*p)] |= kSeparator;
+  }
   classes[0] |= kSeparator;
   for (const char* p = "\"$*+.?^|"; *p != 0; ++p) classes[static_cast<unsigned char>(*p)] |= kSpecial;
   return classes;
 }
+constexpr std::array<uint8_t, 256> kClasses = BuildClasses();
 
 // The running hash of one word.
 struct Hasher {
@@ -34,10 +37,7 @@ struct Hasher {
 
 }  // namespace
 
-uint8_t CharClass(unsigned char c) {
-  static const std::array<uint8_t, 256> kClasses = BuildClasses();
-  return kClasses[c];
-}
+uint8_t CharClass(unsigned char c) { return kClasses[c]; }
 
 uint32_t WordHash(const char* word, uint32_t length) {
   Hasher hasher;
@@ -91,7 +91,7 @@ int32_t CTokenizedText::Tokenize(const char* buffer, uint32_t length) {
       escaped = true;
       continue;
     }
-    const bool separates = (CharClass(static_cast<unsigned char>(c)) & kSeparator) != 0 ||
+    const bool separates = (kClasses[static_cast<unsigned char>(c)] & kSeparator) != 0 ||
                            (after_backslash && (c == 'n' || c == 't' || c == 'r'));
     if (!separates) {
       word.Add(c);

@@ -8,7 +8,7 @@
 // and a backslash inside a word belongs to the word but not to its hash.
 //
 // A CTokenizedText is used by one thread at a time; the character classes
-// are built once and only read after that.
+// are a constant table.
 #ifndef TERVO_SRC_ENGINES_PHRASEMATCH_TOKENIZER_H_
 #define TERVO_SRC_ENGINES_PHRASEMATCH_TOKENIZER_H_
 
