@@ -74,6 +74,7 @@ TEST(WordFinder, CostLinesChangeOnlyWhatTheyName) {
       {". q 0.9999", 'q', {}, 999, "Thin char: [q], cost 1.000"},
       {". r -2", 'r', {}, 0, "Thin char: [r], cost -2.000"},
       {". ## 1", -1, {}, 0, nullptr},  // a comment, whatever it starts with
+      {". x 0.5 ## was 0.4", -1, {}, 0, nullptr},
       {"; o 0\n", -1, {}, 0, nullptr},  // the cost missing
       {"? x 0.5", -1, {}, 0, nullptr},
       {".", -1, {}, 0, nullptr},
