@@ -21,13 +21,21 @@ std::string ThisModuleFolder() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// The loader's text for this thread's last failure.
+thread_local std::string t_error;
+
+// Keeps the loader's text of the failure that just happened.
+void NoteError() {
+  const char* text = dlerror();
+  t_error = text != nullptr ? text : "";
+}
+
 void* Open(const std::string& path) {
   return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
-}  // namespace
-
-void* LoadDynLib(const char* name) {
+// Tries the names LoadDynLib documents, in order.
+void* LoadCandidates(const char* name) {
   if (name == nullptr || *name == '\0') return nullptr;
   std::string path = name;
   for (char& c : path) {
@@ -45,6 +53,7 @@ void* LoadDynLib(const char* name) {
     void* lib = nullptr;
     if (!folder.empty()) {
       lib = Open(folder + so);
+      if (lib == nullptr) NoteError();  // names the library the caller meant
     } else {
       std::string here = ThisModuleFolder();
       if (!here.empty()) lib = Open(here + so);
@@ -60,13 +69,28 @@ void* LoadDynLib(const char* name) {
   return Open(path);
 }
 
-void* GetDynLibSymbol(void* lib, const char* symbol) {
-  if (lib == nullptr || symbol == nullptr) return nullptr;
-  return dlsym(lib, symbol);
+}  // namespace
+
+void* LoadDynLib(const char* name) {
+  t_error.clear();
+  void* lib = LoadCandidates(name);
+  if (lib == nullptr && t_error.empty()) NoteError();
+  return lib;
 }
 
-void FreeDynLib(void* lib) {
-  if (lib != nullptr) dlclose(lib);
+void* GetDynLibSymbol(void* lib, const char* symbol) {
+  if (lib == nullptr || symbol == nullptr) return nullptr;
+  void* address = dlsym(lib, symbol);
+  if (address == nullptr) NoteError();
+  return address;
 }
+
+bool FreeDynLib(void* lib) {
+  if (lib == nullptr || dlclose(lib) == 0) return true;
+  NoteError();
+  return false;
+}
+
+const char* DynLibError() { return t_error.empty() ? "unknown error" : t_error.c_str(); }
 
 }  // namespace ascommon

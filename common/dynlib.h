@@ -14,8 +14,12 @@ namespace ascommon {
 void* LoadDynLib(const char* name);
 // The address of `symbol` in `lib`, or null when either is missing.
 void* GetDynLibSymbol(void* lib, const char* symbol);
-// Unloads a handle from LoadDynLib; null is ignored.
-void FreeDynLib(void* lib);
+// Unloads a handle from LoadDynLib; false when the loader refuses (null is
+// ignored and answers true).
+bool FreeDynLib(void* lib);
+// The loader's text for the last failure of the three calls above in this
+// thread (LoadDynLib: its last candidate), or "unknown error".
+const char* DynLibError();
 
 }  // namespace ascommon
 

@@ -114,6 +114,18 @@ class CapturingTrace final : public CATrace {
     std::lock_guard<std::mutex> lock(mutex_);
     return lines_;
   }
+  // The lines without their "[TAG] [file:line] - " prefix and line break:
+  // the texts the code logged.
+  std::vector<std::string> texts() const {
+    std::vector<std::string> out;
+    for (const std::string& line : lines()) {
+      size_t dash = line.find("] - ");
+      std::string text = dash == std::string::npos ? line : line.substr(dash + 4);
+      if (!text.empty() && text.back() == '\n') text.pop_back();
+      out.push_back(text);
+    }
+    return out;
+  }
   std::vector<int32_t> levels() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return levels_;

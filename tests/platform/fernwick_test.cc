@@ -1,0 +1,143 @@
+#include "platform/fernwick/fernwick.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+
+namespace {
+
+// Objects of both kinds (0 interpreted, 1 JIT), freed with the fixture.
+class FernwickTest : public ::testing::Test {
+ protected:
+  ~FernwickTest() override {
+    for (FernwickRegEx* regex : objects_) DeleteRegEx(regex);
+  }
+
+  // A compiled object, or null when `pattern` is refused; *code gets the
+  // compile result.
+  FernwickRegEx* Compiled(int fast, const std::string& pattern, uint32_t options = 0,
+                          int32_t* code = nullptr) {
+    objects_.push_back(fast ? NewFastRegEx() : NewRegEx());
+    int32_t result = objects_.back()->Compile(pattern.data(), pattern.size(), options);
+    if (code != nullptr) *code = result;
+    return result == FERNWICK_OK ? objects_.back() : nullptr;
+  }
+
+  std::vector<FernwickRegEx*> objects_;
+};
+
+TEST_F(FernwickTest, SearchAnswersAsPcreOnAnyBytes) {
+  struct Case {
+    const char* pattern;
+    uint32_t options;
+    std::string subject;
+    size_t start;
+    uint8_t match;
+  } cases[] = {
+      {"ab+c", 0, "xxabbbc", 0, 1},
+      {"ab+c", 0, "xxac", 0, 0},
+      {"ab+c", 0, "abc", 1, 0},  // the start offset is honoured
+      {"ab+c", 0, "abc", 4, 0},  // a start past the end matches nothing
+      {"HELLO", 0, "hello", 0, 0},
+      {"HELLO", FERNWICK_CASELESS, "hello", 0, 1},
+      {"^b$", 0, "a\nb", 0, 0},
+      {"^b$", FERNWICK_MULTILINE, "a\nb", 0, 1},
+      {"^.$", 0, "\xc3\xa9", 0, 1},  // one UTF-8 character
+      {"hello", 0, "\xff\xfe hello \xc3", 0, 1},  // invalid UTF-8 around a match
+      {"^.", 0, "\xff", 0, 0},  // an invalid byte is no character
+      {"a\\0b", 0, std::string("a\0b", 3), 0, 1},
+      {"\\w", 0, "\xc3\xa9", 0, 0},
+      {"\\w", FERNWICK_UCP, "\xc3\xa9", 0, 1},
+      {"", 0, "", 0, 1},
+  };
+  for (int fast = 0; fast < 2; ++fast) {
+    for (const Case& c : cases) {
+      FernwickRegEx* regex = Compiled(fast, c.pattern, c.options);
+      ASSERT_NE(regex, nullptr) << c.pattern;
+      EXPECT_EQ(regex->Search(c.subject.data(), c.subject.size(), c.start), c.match)
+          << fast << " " << c.pattern << " on " << c.subject;
+    }
+  }
+}
+
+TEST_F(FernwickTest, RefusedPatternsMatchNothing) {
+  const struct {
+    std::string pattern;
+    uint32_t options;
+  } cases[] = {{"[", 0}, {"(a", 0}, {"\xff", 0}, {"a\\Cb", 0}, {"a", 0x100}};
+  for (int fast = 0; fast < 2; ++fast) {
+    for (const auto& c : cases) {
+      int32_t code = 0;
+      EXPECT_EQ(Compiled(fast, c.pattern, c.options, &code), nullptr) << c.pattern;
+      EXPECT_NE(code, FERNWICK_OK);
+      EXPECT_STRNE(objects_.back()->ErrorText(), "") << c.pattern;
+      EXPECT_EQ(objects_.back()->Search("[(a", 3, 0), 0) << c.pattern;
+    }
+  }
+  // A later good pattern replaces the refused one and clears the error.
+  FernwickRegEx* regex = objects_.back();
+  ASSERT_EQ(regex->Compile("b", 1, 0), FERNWICK_OK);
+  EXPECT_STREQ(regex->ErrorText(), "");
+  EXPECT_EQ(regex->Search("abc", 3, 0), 1);
+}
+
+TEST_F(FernwickTest, FindGivesTheSpanAndARunawaySearchIsCutOff) {
+  for (int fast = 0; fast < 2; ++fast) {
+    FernwickRegEx* word = Compiled(fast, "b+");
+    size_t begin = 0, end = 0;
+    EXPECT_EQ(word->Find("aabbbc", 6, 0, &begin, &end), FERNWICK_MATCH);
+    EXPECT_EQ(begin, 2u);
+    EXPECT_EQ(end, 5u);
+
+    FernwickRegEx* runaway = Compiled(fast, "(a+)+$");
+    const std::string subject = std::string(30, 'a') + "b";
+    EXPECT_EQ(runaway->Find(subject.data(), subject.size(), 0, &begin, &end), FERNWICK_E_LIMIT);
+    EXPECT_EQ(runaway->Search(subject.data(), subject.size(), 0), 0);
+    EXPECT_EQ(runaway->LimitHits(), 2u);
+    EXPECT_EQ(word->LimitHits(), 0u);
+  }
+}
+
+TEST_F(FernwickTest, ThreadsSearchOneObjectAtOnce) {
+  FernwickRegEx* regex = Compiled(1, "\\b(?:free|win)\\w* (?:money|prize)");
+  const std::vector<std::string> subjects = {"win prize now", "free moneys", "winning money",
+                                             "no prize", std::string(300, 'w') + " prize",
+                                             "freeze prize \xff"};
+  std::vector<uint8_t> expected;
+  for (const std::string& s : subjects) expected.push_back(regex->Search(s.data(), s.size(), 0));
+  EXPECT_EQ(expected, (std::vector<uint8_t>{1, 1, 1, 0, 0, 1}));
+
+  std::vector<int> mismatches(4, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 2000; ++i) {
+        size_t k = (i + t) % subjects.size();
+        mismatches[t] += regex->Search(subjects[k].data(), subjects[k].size(), 0) != expected[k];
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+}
+
+TEST_F(FernwickTest, BuffMapCopiesTheTextAndTellsLines) {
+  std::string text = "one\ntwo\n\nfour";
+  FernwickBuffMap* map = MakeBuffMap(text.data(), text.size());
+  ASSERT_NE(map, nullptr);
+  text[0] = 'X';  // the map holds its own copy
+  EXPECT_EQ(std::string(map->Data(), map->Size()), "one\ntwo\n\nfour");
+  EXPECT_EQ(map->Data()[map->Size()], '\0');
+  EXPECT_EQ(map->LineCount(), 4u);
+  const size_t offsets[] = {0, 3, 4, 8, 9, 12, 99};
+  const size_t lines[] = {0, 0, 1, 2, 3, 3, 3};
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(map->LineOf(offsets[i]), lines[i]) << offsets[i];
+  DeleteBuffMap(map);
+
+  EXPECT_EQ(MakeBuffMap(nullptr, 1), nullptr);
+}
+
+}  // namespace
