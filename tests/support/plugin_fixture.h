@@ -32,6 +32,8 @@ inline constexpr const char* kBlacklistName = nsImModules::kBlacklistFilterName;
 inline constexpr const char* kWordsName = nsImModules::kWordsFilterName;
 inline constexpr const char* kSignName = nsImModules::kSignFilterName;
 inline constexpr const char* kMarkovianName = nsImModules::kMarkovianFilterName;
+inline constexpr const char* kAllFilters[] = {kBlacklistName, kWordsName, kSignName,
+                                              kMarkovianName};
 using nsImModules::kBlacklistDataFile;
 using nsImModules::kEnabledKey;
 using nsImModules::kGlobalTempPathKey;
@@ -47,6 +49,12 @@ inline std::string LogLine(const char* file, int line, const std::string& text) 
   char prefix[128];
   snprintf(prefix, sizeof prefix, "[ANTISPAM          ] [%20s:%-4d] - ", file, line);
   return prefix + text;
+}
+
+// The error record of a bad-pointer raise, and of a raise in ProcessEntity.
+inline std::string Bad(const std::string& text) { return "ASBadPtrException - MESSAGE: " + text; }
+inline std::string EntityFailure(const std::string& module, const std::string& text) {
+  return "Module " + module + " failed to process entity with message: " + text;
 }
 
 // Aborts the program when it is not destroyed within `limit`: a deadlock
@@ -117,6 +125,12 @@ class PluginFixture : public ::testing::Test {
       settings_.Remove(kEnabledKey, id);
     }
     return tervo_host::OpenSession(filter, id);
+  }
+
+  // Points the shared data and temporary folders at `folder`.
+  void UseDataFolder(const std::string& folder) {
+    settings_.SetString(kSharedDataPathKey, folder);
+    settings_.SetString(kGlobalTempPathKey, folder);
   }
 
   std::string LogPath() const { return log_dir_.File("as2_debug.log"); }

@@ -19,8 +19,7 @@ class DataFiltersTest : public PluginFixture {
  protected:
   // A filter of `type` reading data_, with sessions 1 (child), 2 (teen) and 3 (adult).
   CAFilter* Make(const char* type) {
-    settings_.SetString(kSharedDataPathKey, data_.path());
-    settings_.SetString(kGlobalTempPathKey, data_.path());
+    UseDataFolder(data_.path());
     CAFilter* filter = Create(type);
     if (filter == nullptr) return nullptr;
     const char* ages[] = {"child", "teen", "adult"};

@@ -17,27 +17,20 @@ class FiltersTest : public PluginFixture {};
 
 using tervo_host::Item;
 
-std::string EntityFailure(const std::string& module, const std::string& text) {
-  return "Module " + module + " failed to process entity with message: " + text;
-}
+const char* const kAllFilters[] = {kBlacklistName, kWordsName, kSignName, kMarkovianName};
 
 TEST_F(FiltersTest, FiltersAnswerTheirConstantsAndHaveNoSelfTest) {
-  struct Case {
-    const char* name;
-    uint8_t code;
-  };
-  const Case cases[] = {
-      {kBlacklistName, 200}, {kWordsName, 203}, {kSignName, 203}, {kMarkovianName, 203}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    CAFilter* filter = Create(c.name);
+  const uint8_t codes[] = {200, 203, 203, 203};
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(kAllFilters[i]);
+    CAFilter* filter = Create(kAllFilters[i]);
     ASSERT_NE(filter, nullptr);
-    EXPECT_EQ(filter->GetFilterCode(), c.code);
+    EXPECT_EQ(filter->GetFilterCode(), codes[i]);
     EXPECT_EQ(filter->ReservedQuery1(), 0);
     EXPECT_EQ(filter->ReservedQuery2(), 0);
     EXPECT_EQ(filter->UnitTest(), 1);
-    const std::string line = LogLine(
-        "amodule.cc", 121, std::string("module [") + c.name + "] does not implement unit testing");
+    const std::string line = LogLine("amodule.cc", 121, std::string("module [") + kAllFilters[i] +
+                                                            "] does not implement unit testing");
     EXPECT_EQ(CountLogLines(line), 1) << Log();
   }
 }
@@ -45,31 +38,17 @@ TEST_F(FiltersTest, FiltersAnswerTheirConstantsAndHaveNoSelfTest) {
 TEST_F(FiltersTest, IsEnabledOnlyForOneAndFallbackDependsOnFilter) {
   // The absent case shows what each filter passes as the provider's
   // fallback: the host answers it back when the key has no value.
-  struct Case {
-    const char* name;
-    bool when_absent;
-  };
-  const Case filters[] = {{kBlacklistName, true},
-                          {kWordsName, false},
-                          {kSignName, true},
-                          {kMarkovianName, false}};
-  struct Value {
-    std::optional<int32_t> enabled;
-    bool blacklist_sign;  // expected for the filters passing 1
-    bool words_markovian; // expected for the filters passing 0
-  };
-  const Value values[] = {{1, true, true},     {0, false, false},   {2, false, false},
-                          {-1, false, false},  {std::nullopt, true, false}};
-  for (const Case& f : filters) {
-    CAFilter* filter = Create(f.name);
+  const bool when_absent[] = {true, false, true, false};
+  const std::optional<int32_t> values[] = {1, 0, 2, -1, std::nullopt};
+  for (int i = 0; i < 4; ++i) {
+    CAFilter* filter = Create(kAllFilters[i]);
     ASSERT_NE(filter, nullptr);
     uint64_t id = 100;
-    for (const Value& v : values) {
-      SCOPED_TRACE(std::string(f.name) + " enabled=" +
-                   (v.enabled ? std::to_string(*v.enabled) : "absent"));
-      ++id;
-      ASSERT_EQ(Open(filter, id, "adult", v.enabled), 0);
-      const bool expected = f.when_absent ? v.blacklist_sign : v.words_markovian;
+    for (const std::optional<int32_t>& enabled : values) {
+      SCOPED_TRACE(std::string(kAllFilters[i]) + " enabled=" +
+                   (enabled ? std::to_string(*enabled) : "absent"));
+      ASSERT_EQ(Open(filter, ++id, "adult", enabled), 0);
+      const bool expected = enabled ? *enabled == 1 : when_absent[i];
       EXPECT_EQ(filter->IsEnabled(id), expected);
       // The host stores that answer as the session's flag.
       EXPECT_EQ(filter->IsSessionFlagSet(id), expected);
@@ -77,102 +56,108 @@ TEST_F(FiltersTest, IsEnabledOnlyForOneAndFallbackDependsOnFilter) {
   }
 }
 
-TEST_F(FiltersTest, ApplySharedSettingsFailsWhileNoEngineIsBuilt) {
-  // Data and temporary folders of this test only, so that nothing a settings
-  // pass may write lands in the working folder.
-  TempDir data;
-  settings_.SetString(kSharedDataPathKey, data.path());
-  settings_.SetString(kGlobalTempPathKey, data.path());
-  settings_.SetString(kSharedLibsPathKey, ProgramFolder());
+TEST_F(FiltersTest, SignatureSettingsPassFailsWhileNoEngineIsBuilt) {
   // The other filters have their engines; their settings passes are tested
   // with their data files.
-  for (const char* name : {kSignName}) {
-    SCOPED_TRACE(name);
-    CAFilter* filter = Create(name);
-    ASSERT_NE(filter, nullptr);
-    as_set_err(0, nullptr);
-    const int32_t status = filter->ApplySharedSettings();
-    EXPECT_EQ(status, -201);  // no signature engine in this build
-    EXPECT_EQ(LastCode(), status);
-    EXPECT_FALSE(LastMessage().empty());
-    // The lock is released again: a second pass answers instead of blocking.
-    const int32_t again = filter->ApplySharedSettings();
-    EXPECT_LT(again, 0);
-    EXPECT_EQ(LastCode(), again);
-    EXPECT_EQ(filter->locker.GetReaderCount(), 0);
-    EXPECT_FALSE(filter->locker.IsDeleted());
-  }
+  TempDir data;
+  UseDataFolder(data.path());
+  settings_.SetString(kSharedLibsPathKey, ProgramFolder());
+  CAFilter* filter = Create(kSignName);
+  ASSERT_NE(filter, nullptr);
+  as_set_err(0, nullptr);
+  EXPECT_EQ(filter->ApplySharedSettings(), -201);
+  EXPECT_EQ(LastCode(), -201);
+  EXPECT_FALSE(LastMessage().empty());
+  // The lock is released again: a second pass answers instead of blocking.
+  const int32_t again = filter->ApplySharedSettings();
+  EXPECT_LT(again, 0);
+  EXPECT_EQ(LastCode(), again);
+  EXPECT_EQ(filter->locker.GetReaderCount(), 0);
+  EXPECT_FALSE(filter->locker.IsDeleted());
 }
 
-TEST_F(FiltersTest, ApplySharedSettingsWithoutSharedDataRecordsMinus103) {
+TEST_F(FiltersTest, FiltersFailWithoutSharedOrSessionData) {
   struct Case {
     const char* name;
-    const char* message;
+    const char* settings_message;  // of the settings pass
+    const char* prefix;            // of the item's failure
   };
   const Case cases[] = {
-      {kBlacklistName, "[Parental BW List Advanced] invalid pointer to shared data struct"},
-      {kWordsName, "[IM Words Filter] Invalid shared data retreived"},
-      {kSignName, "[IM Sign] invalid shared data struct"},
-      {kMarkovianName, "[IM Markovian Filter] Invalid shared data retreived"},
+      {kBlacklistName, "[Parental BW List Advanced] invalid pointer to shared data struct",
+       "[IM Black List Advanced]"},
+      {kWordsName, "[IM Words Filter] Invalid shared data retreived", "[IM Words Filter]"},
+      {kSignName, "[IM Sign] invalid shared data struct", "[IM Sign]"},
+      {kMarkovianName, "[IM Markovian Filter] Invalid shared data retreived",
+       "[IM Markovian Filter]"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CAFilter* filter = Create(c.name);
     ASSERT_NE(filter, nullptr);
+    ASSERT_EQ(Open(filter, 3, "adult", 1), 0);
+    const bool text_filter = c.name == kWordsName || c.name == kMarkovianName;
     void* shared = filter->sharedData;
     filter->sharedData = nullptr;
     EXPECT_EQ(filter->ApplySharedSettings(), -103);
     EXPECT_EQ(LastCode(), -103);
-    EXPECT_EQ(LastMessage(), c.message);
+    EXPECT_EQ(LastMessage(), c.settings_message);
+    Item item("hi", nullptr, "buddy");
+    const std::string no_shared = Bad(std::string(c.prefix) + " invalid shared data struct");
+    EXPECT_EQ(filter->ProcessEntity(3, item.get(), 0), -104);
+    EXPECT_EQ(LastMessage(), EntityFailure(c.name, no_shared));
+    if (text_filter) {
+      // The text filters' command reads the shared data too.
+      EXPECT_EQ(filter->ProcessCommand(), -104);
+      EXPECT_EQ(LastCode(), -104);
+      EXPECT_EQ(LastMessage(),
+                std::string("Module ") + c.name + " failed to process command with message: " +
+                    no_shared);
+    }
     filter->sharedData = shared;
+    // The locks of the failed calls were released.
+    as_set_err(-9, "stale");
+    EXPECT_EQ(filter->ProcessCommand(), 0);
+    EXPECT_EQ(LastCode(), 0);
+
+    // A flagged session whose data was never made (the factory's release
+    // copes with it too).
+    ASSERT_EQ(filter->sessions.Insert(9, nobjSessionInfo{nullptr, true}), 0);
+    EXPECT_EQ(filter->ProcessEntity(9, item.get(), 0), -104);
+    if (!text_filter) {
+      EXPECT_EQ(LastMessage(),
+                EntityFailure(c.name, Bad(std::string(c.prefix) + " invalid data struct")));
+    }
+    EXPECT_EQ(filter->locker.GetReaderCount(), 0);
   }
 }
 
-class TextFilterCase {
- public:
-  const char* name;
-  const char* prefix;
-};
-
-const TextFilterCase kTextFilters[] = {{kWordsName, "[IM Words Filter]"},
-                                       {kMarkovianName, "[IM Markovian Filter]"}};
-
 TEST_F(FiltersTest, TextFiltersCheckTheItemBeforeScoring) {
-  for (const TextFilterCase& f : kTextFilters) {
-    SCOPED_TRACE(f.name);
-    CAFilter* filter = Create(f.name);
+  for (const char* name : {kWordsName, kMarkovianName}) {
+    SCOPED_TRACE(name);
+    CAFilter* filter = Create(name);
     ASSERT_NE(filter, nullptr);
     // Not enabled: these filters do not look at the session flag.
     ASSERT_EQ(Open(filter, 1, "child", 0), 0);
-    const std::string prefix = f.prefix;
+    const std::string prefix = name == kWordsName ? "[IM Words Filter]" : "[IM Markovian Filter]";
 
     struct Check {
       const char* what;
       uint64_t session;
-      bool null_item;
-      bool with_text;
-      bool with_io;
+      bool null_item, with_text, with_io;
       uint32_t command;
       std::string text;
     };
     const Check checks[] = {
-        {"null item", 1, true, true, true, 0,
-         "ASBadPtrException - MESSAGE: " + prefix + " Invalid item to process"},
+        {"null item", 1, true, true, true, 0, Bad(prefix + " Invalid item to process")},
         {"null item, unknown session", 42, true, true, true, 0,
-         "ASBadPtrException - MESSAGE: " + prefix + " Invalid item to process"},
-        {"unknown session", 42, false, true, true, 0,
-         "ASBadPtrException - MESSAGE: " + prefix + " invalid data struct"},
-        {"no IO box", 1, false, true, false, 0,
-         "ASBadPtrException - MESSAGE: " + prefix + " invalid IO blackbox"},
-        {"no IO box, no text", 1, false, false, false, 3,
-         "ASBadPtrException - MESSAGE: " + prefix + " invalid IO blackbox"},
-        {"no text", 1, false, false, true, 0,
-         "ASBadPtrException - MESSAGE: " + prefix + " null parsed text buffers"},
+         Bad(prefix + " Invalid item to process")},
+        {"unknown session", 42, false, true, true, 0, Bad(prefix + " invalid data struct")},
+        {"no IO box", 1, false, true, false, 0, Bad(prefix + " invalid IO blackbox")},
+        {"no IO box, no text", 1, false, false, false, 3, Bad(prefix + " invalid IO blackbox")},
+        {"no text", 1, false, false, true, 0, Bad(prefix + " null parsed text buffers")},
         {"no text, command 1", 1, false, false, true, 1,
-         "ASBadPtrException - MESSAGE: " + prefix + " null parsed text buffers"},
+         Bad(prefix + " null parsed text buffers")},
         {"text, command 1", 1, false, true, true, 1,
-         "ASException - MESSAGE: " + prefix + " Unknown command"},
-        {"text, command 7", 1, false, true, true, 7,
          "ASException - MESSAGE: " + prefix + " Unknown command"},
     };
     for (const Check& c : checks) {
@@ -183,7 +168,7 @@ TEST_F(FiltersTest, TextFiltersCheckTheItemBeforeScoring) {
       EXPECT_EQ(filter->ProcessEntity(c.session, c.null_item ? nullptr : item.get(), c.command),
                 -104);
       EXPECT_EQ(LastCode(), -104);
-      EXPECT_EQ(LastMessage(), EntityFailure(f.name, c.text));
+      EXPECT_EQ(LastMessage(), EntityFailure(name, c.text));
       // The raise is logged as well.
       EXPECT_TRUE(LogContains("[ANTISPAM EXCEPTION]")) << Log();
       EXPECT_TRUE(LogContains("] - " + c.text + "\n")) << Log();
@@ -202,196 +187,121 @@ TEST_F(FiltersTest, TextFiltersCheckTheItemBeforeScoring) {
   }
 }
 
-TEST_F(FiltersTest, TextFiltersNeedSharedData) {
-  for (const TextFilterCase& f : kTextFilters) {
-    SCOPED_TRACE(f.name);
-    CAFilter* filter = Create(f.name);
-    ASSERT_NE(filter, nullptr);
-    ASSERT_EQ(Open(filter, 1, "teen", 1), 0);
-
-    as_set_err(-9, "stale");
-    EXPECT_EQ(filter->ProcessCommand(), 0);
-    EXPECT_EQ(LastCode(), 0);
-
-    void* shared = filter->sharedData;
-    filter->sharedData = nullptr;
-    Item item("text", nullptr, nullptr);
-    EXPECT_EQ(filter->ProcessEntity(1, item.get(), 0), -104);
-    EXPECT_EQ(LastMessage(),
-              EntityFailure(f.name, std::string("ASBadPtrException - MESSAGE: ") + f.prefix +
-                                        " invalid shared data struct"));
-    EXPECT_EQ(filter->ProcessCommand(), -104);
-    EXPECT_EQ(LastCode(), -104);
-    EXPECT_EQ(LastMessage(), std::string("Module ") + f.name +
-                                 " failed to process command with message: "
-                                 "ASBadPtrException - MESSAGE: " +
-                                 f.prefix + " invalid shared data struct");
-    filter->sharedData = shared;
-    // The write lock of the failed command was released.
-    EXPECT_EQ(filter->ProcessCommand(), 0);
-  }
-}
-
-TEST_F(FiltersTest, BlacklistProcessesOnlyFlaggedSessions) {
-  CAFilter* filter = Create(kBlacklistName);
-  ASSERT_NE(filter, nullptr);
-  ASSERT_EQ(Open(filter, 1, std::nullopt, 0), 0);  // flag not set
-  ASSERT_EQ(Open(filter, 2, std::nullopt, 1), 0);  // flag set
-  ASSERT_FALSE(filter->IsSessionFlagSet(1));
-  ASSERT_TRUE(filter->IsSessionFlagSet(2));
-
-  // Without the flag nothing is examined, not even the item.
-  as_set_err(-9, "stale");
-  EXPECT_EQ(filter->ProcessEntity(1, nullptr, 0), 0);
-  EXPECT_EQ(LastCode(), 0);
-  {
-    Item item("hi", nullptr, nullptr);
-    EXPECT_EQ(filter->ProcessEntity(1, item.get(), 0), 0);
-    EXPECT_EQ(filter->ProcessEntity(77, item.get(), 0), 0);  // unknown: no flag
-    EXPECT_EQ(item.io()->Find(ascommon::IM_BLACKLIST_FLAG_KEY), nullptr);
-  }
-
-  // A flagged session without an item.
-  EXPECT_EQ(filter->ProcessEntity(2, nullptr, 0), -104);
-  EXPECT_EQ(LastCode(), -104);
-  EXPECT_EQ(LastMessage(),
-            EntityFailure(kBlacklistName,
-                          "ASBadPtrException - MESSAGE: [Parental BW List Advanced] invalid item "
-                          "received for processing"));
-
-  // Another command is logged and skipped before the user info is read.
-  const std::string unsupported =
-      LogLine("imblacklistfilter.cc", 259, "[Parental BW List Advanced] this command is not supported");
-  {
-    Item item("hi", nullptr, nullptr);
-    as_set_err(-9, "stale");
-    EXPECT_EQ(filter->ProcessEntity(2, item.get(), 1), 0);
-    EXPECT_EQ(LastCode(), 0);
-    EXPECT_EQ(CountLogLines(unsupported), 1) << Log();
-    item.DropIoBox();
-    EXPECT_EQ(filter->ProcessEntity(2, item.get(), 5), 0);
-    EXPECT_EQ(CountLogLines(unsupported), 2);
-  }
-
-  // Classifying needs the other party.
-  struct Missing {
-    const char* what;
-    bool with_io;
-  };
-  for (const Missing& m : {Missing{"no user info", true}, Missing{"no IO box", false}}) {
-    SCOPED_TRACE(m.what);
-    Item item("hi", nullptr, nullptr);
-    if (!m.with_io) item.DropIoBox();
-    EXPECT_EQ(filter->ProcessEntity(2, item.get(), 0), -104);
-    EXPECT_EQ(LastCode(), -104);
-    EXPECT_EQ(LastMessage(),
-              EntityFailure(kBlacklistName,
-                            "ASBadPtrException - MESSAGE: invalid pointer to the user info"));
-  }
-
-  // With no list loaded nobody is listed.
-  Item item("hi", nullptr, "someone@example.org");
-  as_set_err(-9, "stale");
-  EXPECT_EQ(filter->ProcessEntity(2, item.get(), 0), 0);
-  EXPECT_EQ(LastCode(), 0);
-  EXPECT_EQ(item.io()->Find(ascommon::IM_BLACKLIST_FLAG_KEY), nullptr);
-  EXPECT_FALSE(item.Flag(ascommon::IM_BLACKLIST_FLAG_KEY));
-  EXPECT_EQ(item.Text(ascommon::IM_USER_INFO_KEY), "someone@example.org");
-  EXPECT_EQ(filter->locker.GetReaderCount(), 0);
-
-  EXPECT_EQ(filter->ProcessCommand(), 0);
-  EXPECT_EQ(LastCode(), 0);
-}
-
-TEST_F(FiltersTest, SignatureFilterWithoutEnginesMarksNothing) {
-  CAFilter* filter = Create(kSignName);
-  ASSERT_NE(filter, nullptr);
-  ASSERT_EQ(Open(filter, 1, "child", 0), 0);  // flag not set
-  ASSERT_EQ(Open(filter, 2, "child", 1), 0);  // flag set
-
-  const std::string no_signatures =
-      LogLine("imsignfilter.cc", 75, "pExecUnit->GetSignatures() returned NULL");
-  const std::string unsupported =
-      LogLine("imsignfilter.cc", 153, "[IM Sign] this command is not supported");
-
-  // Without the flag: nothing is examined or logged.
-  as_set_err(-9, "stale");
-  EXPECT_EQ(filter->ProcessEntity(1, nullptr, 0), 0);
-  EXPECT_EQ(LastCode(), 0);
-  {
-    Item item("hi", nullptr, "buddy");
-    EXPECT_EQ(filter->ProcessEntity(1, item.get(), 0), 0);
-    EXPECT_EQ(filter->ProcessEntity(1, item.get(), 2), 0);
-  }
-  EXPECT_EQ(CountLogLines(no_signatures), 0) << Log();
-  EXPECT_EQ(CountLogLines(unsupported), 0);
-
-  // Flag set, null item.
-  EXPECT_EQ(filter->ProcessEntity(2, nullptr, 0), -104);
-  EXPECT_EQ(LastMessage(),
-            EntityFailure(kSignName,
-                          "ASBadPtrException - MESSAGE: [IM Sign] invalid item received for "
-                          "processing"));
-
-  // Another command.
-  {
-    Item item("hi", nullptr, "buddy");
-    as_set_err(-9, "stale");
-    EXPECT_EQ(filter->ProcessEntity(2, item.get(), 2), 0);
-    EXPECT_EQ(LastCode(), 0);
-    EXPECT_EQ(CountLogLines(unsupported), 1) << Log();
-    EXPECT_EQ(CountLogLines(no_signatures), 0);
-  }
-
-  // Classifying with no signatures loaded.
-  Item item("hi", nullptr, "buddy");
-  as_set_err(-9, "stale");
-  EXPECT_EQ(filter->ProcessEntity(2, item.get(), 0), 0);
-  EXPECT_EQ(LastCode(), 0);
-  EXPECT_EQ(CountLogLines(no_signatures), 1) << Log();
-  EXPECT_EQ(CountLogLines(unsupported), 1);
-  EXPECT_EQ(item.io()->Find(ascommon::IM_SIGN_FLAG_KEY), nullptr);
-  EXPECT_EQ(item.io()->Find(ascommon::IM_SIGN_SCORE_KEY), nullptr);
-  EXPECT_FALSE(item.Flag(ascommon::IM_SIGN_FLAG_KEY));
-  EXPECT_EQ(filter->locker.GetReaderCount(), 0);
-
-  EXPECT_EQ(filter->ProcessCommand(), 0);
-  EXPECT_EQ(LastCode(), 0);
-}
-
-TEST_F(FiltersTest, FlaggedFiltersFailWithoutSharedOrSessionData) {
+TEST_F(FiltersTest, FlaggedFiltersLookOnlyAtFlaggedSessionsAndMarkNothingWithoutData) {
   struct Case {
     const char* name;
-    const char* message;
-    const char* session_message;
+    const char* prefix;
+    uint32_t keys[2];  // the verdict keys, none of which may be written
   };
   const Case cases[] = {
-      {kBlacklistName, "[IM Black List Advanced] invalid shared data struct",
-       "[IM Black List Advanced] invalid data struct"},
-      {kSignName, "[IM Sign] invalid shared data struct", "[IM Sign] invalid data struct"},
+      {kBlacklistName, "[Parental BW List Advanced]",
+       {ascommon::IM_BLACKLIST_FLAG_KEY, ascommon::IM_BLACKLIST_FLAG_KEY}},
+      {kSignName, "[IM Sign]", {ascommon::IM_SIGN_FLAG_KEY, ascommon::IM_SIGN_SCORE_KEY}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CAFilter* filter = Create(c.name);
     ASSERT_NE(filter, nullptr);
-    ASSERT_EQ(Open(filter, 3, "adult", 1), 0);
-    void* shared = filter->sharedData;
-    filter->sharedData = nullptr;
-    Item item("hi", nullptr, "buddy");
-    EXPECT_EQ(filter->ProcessEntity(3, item.get(), 0), -104);
-    EXPECT_EQ(LastMessage(),
-              EntityFailure(c.name, std::string("ASBadPtrException - MESSAGE: ") + c.message));
-    filter->sharedData = shared;
-    EXPECT_EQ(filter->ProcessEntity(3, item.get(), 0), 0);
+    ASSERT_EQ(Open(filter, 1, "child", 0), 0);  // flag not set
+    ASSERT_EQ(Open(filter, 2, "child", 1), 0);  // flag set
+    ASSERT_FALSE(filter->IsSessionFlagSet(1));
+    ASSERT_TRUE(filter->IsSessionFlagSet(2));
 
-    // A flagged session whose data was never made (the factory's release
-    // copes with it too).
-    ASSERT_EQ(filter->sessions.Insert(9, nobjSessionInfo{nullptr, true}), 0);
-    EXPECT_EQ(filter->ProcessEntity(9, item.get(), 0), -104);
-    EXPECT_EQ(LastMessage(), EntityFailure(c.name, std::string("ASBadPtrException - MESSAGE: ") +
-                                                       c.session_message));
+    // Without the flag nothing is examined, not even the item, nor logged.
+    const std::string log = Log();
+    Item item("hi", nullptr, "someone@example.org");
+    as_set_err(-9, "stale");
+    EXPECT_EQ(filter->ProcessEntity(1, nullptr, 0), 0);
+    EXPECT_EQ(LastCode(), 0);
+    EXPECT_EQ(filter->ProcessEntity(1, item.get(), 0), 0);
+    EXPECT_EQ(filter->ProcessEntity(1, item.get(), 2), 0);
+    EXPECT_EQ(Log(), log);
+
+    EXPECT_EQ(filter->ProcessEntity(2, nullptr, 0), -104);
+    EXPECT_EQ(LastCode(), -104);
+    EXPECT_EQ(LastMessage(),
+              EntityFailure(c.name, Bad(std::string(c.prefix) +
+                                        " invalid item received for processing")));
+
+    // With nothing loaded nothing is marked.
+    as_set_err(-9, "stale");
+    EXPECT_EQ(filter->ProcessEntity(2, item.get(), 0), 0);
+    EXPECT_EQ(LastCode(), 0);
+    for (uint32_t key : c.keys) EXPECT_EQ(item.io()->Find(key), nullptr) << key;
     EXPECT_EQ(filter->locker.GetReaderCount(), 0);
+    EXPECT_EQ(filter->ProcessCommand(), 0);
   }
+
+  // The blacklist filter classifies by the other party.
+  CAFilter* filter = Create(kBlacklistName);
+  ASSERT_EQ(Open(filter, 2, std::nullopt, 1), 0);
+  for (bool with_io : {true, false}) {
+    Item item("hi", nullptr, nullptr);
+    if (!with_io) item.DropIoBox();
+    EXPECT_EQ(filter->ProcessEntity(2, item.get(), 0), -104);
+    EXPECT_EQ(LastMessage(),
+              EntityFailure(kBlacklistName, Bad("invalid pointer to the user info")));
+  }
+}
+
+TEST_F(FiltersTest, ProcessEntityLogsWhatItSkipsWithItsPlace) {
+  CAFilter* blacklist = Create(kBlacklistName);
+  CAFilter* sign = Create(kSignName);
+  CAFilter* words = Create(kWordsName);
+  ASSERT_TRUE(blacklist != nullptr && sign != nullptr && words != nullptr);
+  for (CAFilter* filter : {blacklist, sign, words}) {
+    ASSERT_EQ(Open(filter, 1, "child", 1), 0);
+    // An entry whose data was never made.
+    ASSERT_EQ(filter->sessions.Insert(8, nobjSessionInfo{nullptr, true}), 0);
+  }
+  // The flagged filters ask for the session's flag first, the words filter
+  // only for the session's data.
+  const struct {
+    CAFilter* filter;
+    uint64_t id;
+    uint32_t command;
+    int32_t status;
+    const char* file;
+    int line;
+    const char* text;
+  } cases[] = {
+      {blacklist, 1, 1, 0, "imblacklistfilter.cc", 259,
+       "[Parental BW List Advanced] this command is not supported"},
+      {sign, 1, 2, 0, "imsignfilter.cc", 153, "[IM Sign] this command is not supported"},
+      {sign, 1, 0, 0, "imsignfilter.cc", 75, "pExecUnit->GetSignatures() returned NULL"},
+      {blacklist, 99, 0, 0, "notifobj.cc", 233, "invalid session ID (99)"},
+      {blacklist, 8, 0, -104, "notifobj.cc", 196,
+       "invalid session or session not initialized for ID (8)"},
+      {words, 99, 0, -104, "notifobj.cc", 196,
+       "invalid session or session not initialized for ID (99)"},
+      {words, 8, 0, -104, "notifobj.cc", 196,
+       "invalid session or session not initialized for ID (8)"},
+  };
+  Item item("hello there", nullptr, "someone");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string line = LogLine(c.file, c.line, c.text);
+    const int before = CountLogLines(line);
+    as_set_err(-9, "stale");
+    EXPECT_EQ(c.filter->ProcessEntity(c.id, item.get(), c.command), c.status) << LastMessage();
+    if (c.status == 0) {
+      EXPECT_EQ(LastCode(), 0);
+    }
+    EXPECT_EQ(CountLogLines(line), before + 1) << Log();
+  }
+  // Open sessions are found without a line.
+  EXPECT_EQ(blacklist->ProcessEntity(1, item.get(), 0), 0);
+  EXPECT_EQ(words->ProcessEntity(1, item.get(), 0), 0);
+  EXPECT_FALSE(LogContains("ID (1)"));
+
+  // A module that is not initialised reports no flag without looking at the
+  // map, so its filter skips even a flagged session's (null) item.
+  blacklist->initialized = false;
+  EXPECT_EQ(blacklist->ProcessEntity(1, nullptr, 0), 0);
+  EXPECT_EQ(blacklist->ProcessEntity(98, item.get(), 0), 0);
+  EXPECT_FALSE(LogContains("ID (98)"));
+  blacklist->initialized = true;
+  EXPECT_EQ(blacklist->ProcessEntity(1, nullptr, 0), -104);
 }
 
 }  // namespace

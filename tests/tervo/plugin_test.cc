@@ -17,54 +17,39 @@ namespace {
 
 class PluginTest : public PluginFixture {};
 
-// The defined GLOBAL and WEAK names of a shared object's dynamic symbol table
-// (what `nm -D --defined-only` lists). Empty, with a failure, when the file is
-// not a 64-bit ELF object with a .dynsym.
+// The defined GLOBAL and WEAK names of a 64-bit shared object's dynamic
+// symbol table (what `nm -D --defined-only` lists); a failure when the file
+// is not one.
 std::set<std::string> DefinedDynamicSymbols(const std::string& path) {
   std::set<std::string> names;
   const std::string image = ReadFile(path);
-  if (image.size() < sizeof(Elf64_Ehdr) || memcmp(image.data(), ELFMAG, SELFMAG) != 0 ||
+  Elf64_Ehdr header;
+  if (image.size() < sizeof header || memcmp(image.data(), ELFMAG, SELFMAG) != 0 ||
       image[EI_CLASS] != ELFCLASS64) {
     ADD_FAILURE() << path << ": not a 64-bit ELF file";
     return names;
   }
-  Elf64_Ehdr header;
   memcpy(&header, image.data(), sizeof header);
-  const uint64_t table_end =
-      header.e_shoff + static_cast<uint64_t>(header.e_shnum) * sizeof(Elf64_Shdr);
-  if (header.e_shentsize != sizeof(Elf64_Shdr) || table_end > image.size()) {
+  auto section = [&](size_t i) {
+    Elf64_Shdr s;
+    memcpy(&s, image.data() + header.e_shoff + i * sizeof s, sizeof s);
+    return s;
+  };
+  if (header.e_shoff + header.e_shnum * sizeof(Elf64_Shdr) > image.size()) {
     ADD_FAILURE() << path << ": bad section header table";
     return names;
   }
-  std::vector<Elf64_Shdr> sections(header.e_shnum);
-  memcpy(sections.data(), image.data() + header.e_shoff, header.e_shnum * sizeof(Elf64_Shdr));
-
-  const Elf64_Shdr* dynsym = nullptr;
-  for (const Elf64_Shdr& section : sections) {
-    if (section.sh_type == SHT_DYNSYM) dynsym = &section;
-  }
-  if (dynsym == nullptr || dynsym->sh_link >= sections.size() ||
-      dynsym->sh_offset + dynsym->sh_size > image.size()) {
-    ADD_FAILURE() << path << ": no usable .dynsym";
-    return names;
-  }
-  const Elf64_Shdr& dynstr = sections[dynsym->sh_link];
-  if (dynstr.sh_type != SHT_STRTAB || dynstr.sh_offset + dynstr.sh_size > image.size()) {
-    ADD_FAILURE() << path << ": no usable .dynstr";
-    return names;
-  }
-  const size_t count = dynsym->sh_size / sizeof(Elf64_Sym);
-  for (size_t i = 1; i < count; ++i) {
-    Elf64_Sym symbol;
-    memcpy(&symbol, image.data() + dynsym->sh_offset + i * sizeof(Elf64_Sym), sizeof symbol);
-    const unsigned bind = ELF64_ST_BIND(symbol.st_info);
-    if (symbol.st_shndx == SHN_UNDEF || (bind != STB_GLOBAL && bind != STB_WEAK)) continue;
-    if (symbol.st_name >= dynstr.sh_size) {
-      ADD_FAILURE() << path << ": symbol name out of range";
-      continue;
+  for (size_t i = 0; i < header.e_shnum; ++i) {
+    const Elf64_Shdr dynsym = section(i);
+    if (dynsym.sh_type != SHT_DYNSYM) continue;
+    const Elf64_Shdr dynstr = section(dynsym.sh_link);
+    for (size_t k = 1; k < dynsym.sh_size / sizeof(Elf64_Sym); ++k) {
+      Elf64_Sym symbol;
+      memcpy(&symbol, image.data() + dynsym.sh_offset + k * sizeof symbol, sizeof symbol);
+      const unsigned bind = ELF64_ST_BIND(symbol.st_info);
+      if (symbol.st_shndx == SHN_UNDEF || (bind != STB_GLOBAL && bind != STB_WEAK)) continue;
+      names.insert(image.data() + dynstr.sh_offset + symbol.st_name);
     }
-    const char* name = image.data() + dynstr.sh_offset + symbol.st_name;
-    names.insert(std::string(name, strnlen(name, dynstr.sh_size - symbol.st_name)));
   }
   return names;
 }
@@ -78,8 +63,7 @@ std::vector<std::string> AllocatorNames(CAClassFactory* factory) {
   return names;
 }
 
-const std::vector<std::string> kFilterOrder = {kBlacklistName, kWordsName, kSignName,
-                                               kMarkovianName};
+const std::vector<std::string> kFilterOrder(std::begin(kAllFilters), std::end(kAllFilters));
 
 TEST(PluginExports, SharedObjectsExportOnlyTheirEntryPoints) {
   struct Case {
@@ -103,10 +87,7 @@ TEST(PluginExports, SharedObjectsExportOnlyTheirEntryPoints) {
 TEST_F(PluginTest, VersionIsTwoThirteenOneBuild14950) {
   uint32_t version[4] = {0, 0, 0, 0};
   plugin_.Version(version);
-  EXPECT_EQ(version[0], 2u);
-  EXPECT_EQ(version[1], 13u);
-  EXPECT_EQ(version[2], 1u);
-  EXPECT_EQ(version[3], 14950u);
+  EXPECT_EQ(std::vector<uint32_t>(version, version + 4), (std::vector<uint32_t>{2, 13, 1, 14950}));
 }
 
 TEST_F(PluginTest, FactoryIsMadeOnceAndRemadeAfterRelease) {
@@ -140,34 +121,27 @@ TEST_F(PluginTest, FactoryIsMadeOnceAndRemadeAfterRelease) {
   EXPECT_EQ(second->modules.GetCount(), 4u);
 }
 
-TEST_F(PluginTest, FactoryKnowsOnlyTheFourFilterTypes) {
+TEST_F(PluginTest, FactoryMakesInitialisedFiltersOfOnlyTheFourTypes) {
   for (size_t i = 0; i < kFilterOrder.size(); ++i) {
     SCOPED_TRACE(kFilterOrder[i]);
     CBasicAllocator* allocator = plugin_.FindAllocator(kFilterOrder[i].c_str());
     ASSERT_NE(allocator, nullptr);
     EXPECT_EQ(allocator, plugin_.Factory()->allocators[i]);
+    CAModule* module = allocator->CreateModule();
+    ASSERT_NE(module, nullptr);
+    EXPECT_TRUE(module->isFilter);
+    EXPECT_TRUE(module->initialized);
+    EXPECT_NE(module->sharedData, nullptr);
+    EXPECT_EQ(module->sessions.GetCount(), 0u);
+    EXPECT_STREQ(module->DisplayName(), kFilterOrder[i].c_str());
+    // Handed to the factory, which shuts it down and frees it on release.
+    ASSERT_EQ(plugin_.Factory()->modules.Add(module), 0);
   }
   for (const char* name : {"Im Dispatcher", "Im Breaker", "Im Performer", "Im Streamer",
                            "im words filter", "Im Words Filter ", ""}) {
     SCOPED_TRACE(name);
     EXPECT_EQ(plugin_.FindAllocator(name), nullptr);
     EXPECT_EQ(plugin_.CreateFilter(name, &settings_), nullptr);
-  }
-  EXPECT_EQ(plugin_.Factory()->modules.GetCount(), 0u);
-}
-
-TEST_F(PluginTest, ModulesAreInitialisedFiltersNamedAfterTheirType) {
-  for (const std::string& name : kFilterOrder) {
-    SCOPED_TRACE(name);
-    CAModule* module = plugin_.FindAllocator(name.c_str())->CreateModule();
-    ASSERT_NE(module, nullptr);
-    EXPECT_TRUE(module->isFilter);
-    EXPECT_TRUE(module->initialized);
-    EXPECT_NE(module->sharedData, nullptr);
-    EXPECT_EQ(module->sessions.GetCount(), 0u);
-    EXPECT_STREQ(module->DisplayName(), name.c_str());
-    // Handed to the factory, which shuts it down and frees it on release.
-    ASSERT_EQ(plugin_.Factory()->modules.Add(module), 0);
   }
   EXPECT_EQ(plugin_.Factory()->modules.GetCount(), 4u);
 }

@@ -64,8 +64,7 @@ TEST_F(ReloadTest, DataFiltersReloadOnlyWhenTheSizeChanges) {
   for (const ReloadCase& c : cases) {
     SCOPED_TRACE(c.filter);
     TempDir data;
-    settings_.SetString(kSharedDataPathKey, data.path() + "/");
-    settings_.SetString(kGlobalTempPathKey, data.path());
+    UseDataFolder(data.path() + "/");
     CAFilter* filter = Create(c.filter);
     ASSERT_NE(filter, nullptr);
     ASSERT_EQ(Open(filter, 1, "child", 1), 0);

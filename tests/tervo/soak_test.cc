@@ -59,8 +59,7 @@ class SoakTest : public PluginFixture {
     trace_level_ = std::make_unique<ScopedEnv>("TERVO_TRACE_LEVEL", "-1");
     std::string error;
     ASSERT_TRUE(plugin_.Load(PluginPath(), &error)) << error;
-    settings_.SetString(kSharedDataPathKey, data_.path());
-    settings_.SetString(kGlobalTempPathKey, data_.path());
+    UseDataFolder(data_.path());
     // Every session's settings are in place before any thread starts.
     for (uint64_t id = 1; id < kChurnFirst + kChurnIds; ++id) {
       if (id > kSessions && id < kChurnFirst) id = kChurnFirst;
