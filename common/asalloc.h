@@ -9,6 +9,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <memory>
 #include <new>
 #include <string>
 #include <utility>
@@ -54,6 +55,15 @@ void Delete(T* p) {
   p->~T();
   as_delete_2_9(p);
 }
+
+// Deletes through Delete: the deleter of unique pointers to objects made by
+// New or NewNoThrow.
+struct Deleter {
+  template <class T>
+  void operator()(T* p) const { Delete(p); }
+};
+template <class T>
+using UniquePtr = std::unique_ptr<T, Deleter>;
 
 // A standard-library allocator over the throwing allocation: containers of
 // the engines take their memory where the rest of the system does.

@@ -78,10 +78,7 @@ size_t FormatScore(int value, char* out) {
   return written;
 }
 
-struct DeleteText {
-  void operator()(ascommon::sstring* text) const { ascommon::Delete(text); }
-};
-typedef std::unique_ptr<ascommon::sstring, DeleteText> OwnedText;
+typedef ascommon::UniquePtr<ascommon::sstring> OwnedText;
 
 // "<name;score>" for every class that fired, in class-name order, the scores
 // truncated toward zero, built in one block of its exact size. As a stored
