@@ -1,0 +1,235 @@
+// The pieces a rule is made of: its condition, its actions and its metainfo
+// items, each built from one item the parser recorded and keeping that item's
+// codes and values. Built once, then read-only: any thread may read them.
+#ifndef TERVO_SRC_ENGINES_ASSL_RULES_ITEMS_H_
+#define TERVO_SRC_ENGINES_ASSL_RULES_ITEMS_H_
+
+#include <stdint.h>
+
+#include "common/asalloc.h"
+#include "common/sstring.h"
+#include "src/engines/assl/parser/item_codes.h"
+#include "src/engines/assl/parser/recorded_rule.h"
+
+namespace nsAssl {
+
+using ascommon::sstring;
+
+// The base of conditions, actions and metainfo: the item group it came from.
+class AItem {
+ public:
+  explicit AItem(int32_t kind) : kind_(kind) {}
+  virtual ~AItem() = default;
+  AItem(const AItem&) = delete;
+  AItem& operator=(const AItem&) = delete;
+  int32_t kind() const { return kind_; }  // kGroupCondition, kGroupAction or kGroupMetainfo
+
+ private:
+  int32_t kind_;
+};
+
+// ---------------------------------------------------------------- conditions
+
+class ACondition : public AItem {
+ public:
+  explicit ACondition(int32_t type) : AItem(kGroupCondition), type_(type) {}
+  int32_t type() const { return type_; }  // a ConditionCode
+
+ private:
+  int32_t type_;
+};
+
+// condition: none; fires whenever its rule runs.
+class NoCondition : public ACondition {
+ public:
+  NoCondition() : ACondition(kCondNone) {}
+};
+
+// An expression over other rules; owns every node of its tree.
+class ExprCondition : public ACondition {
+ public:
+  ExprCondition(expr_t* root, ascommon::Vector<expr_t*> nodes)
+      : ACondition(kCondExpr), root_(root), nodes_(std::move(nodes)) {}
+  ~ExprCondition() override;
+  const expr_t* root() const { return root_; }
+
+ private:
+  expr_t* root_;
+  ascommon::Vector<expr_t*> nodes_;
+};
+
+// match(what, where, how[, part mode]).
+class MatchCondition : public ACondition {
+ public:
+  MatchCondition() : ACondition(kCondMatch) {}
+  sstring what;         // the text or pattern, as written
+  int32_t where = 0;    // a PlaceCode
+  sstring header_name;  // of Headers::"x" and PartHeaders::"x"
+  int32_t how = 0;      // a HowCode
+  int32_t part_mode = 0;  // kPartRaw, kPartDecoded, or 0 when not given
+};
+
+// A match whose text starts with "(phrase matching)?" on a text place, an
+// HTML place or the SUBJECT header (place kHeadersSubject): phrase matching.
+class TokenMatchCondition : public MatchCondition {};
+
+// exists(place) and is_empty(place).
+class ExistsCondition : public ACondition {
+ public:
+  ExistsCondition() : ACondition(kCondExists) {}
+  int32_t what = 0;
+  sstring header_name;
+  sstring collection;  // the header name of Headers::Collection
+};
+
+class IsEmptyCondition : public ACondition {
+ public:
+  IsEmptyCondition() : ACondition(kCondIsEmpty) {}
+  int32_t what = 0;
+  sstring header_name;
+};
+
+// exec(function): a function of the code heuristics engine.
+class ExecCondition : public ACondition {
+ public:
+  ExecCondition() : ACondition(kCondExec) {}
+  sstring function;
+};
+
+// is_knn_categ(category[, number]).
+class KNNCategCondition : public ACondition {
+ public:
+  KNNCategCondition() : ACondition(kCondKnnCateg) {}
+  sstring category;
+  int32_t number = 100;
+};
+
+// score_greater_than(variable, constant or name).
+class ScoreGreaterCondition : public ACondition {
+ public:
+  ScoreGreaterCondition() : ACondition(kCondScoreGreater) {}
+  sstring variable;
+  int32_t compare_kind = 0;  // kAttrScoreCompareValue or kAttrScoreCompareName
+  int32_t value = 0;
+  sstring compare_name;
+};
+
+// size_greater_than(Message::TotalSize or AnyAttachmentSize, limit).
+class SizeGreaterCondition : public ACondition {
+ public:
+  SizeGreaterCondition() : ACondition(kCondSizeGreater) {}
+  int32_t what = 0;  // kSizeTotal or kSizeAnyAttachment
+  int32_t limit = 0;
+};
+
+// ------------------------------------------------------------------- actions
+
+class AAction : public AItem {
+ public:
+  explicit AAction(int32_t type) : AItem(kGroupAction), type_(type) {}
+  int32_t type() const { return type_; }  // an ActionCode
+
+ private:
+  int32_t type_;
+};
+
+// The kinds below start as a literal category, a constant increment and a
+// constant score; the builder sets the kinds the rule's text gives.
+class SetCategoryAction : public AAction {
+ public:
+  SetCategoryAction() : AAction(kActSetCategory) {}
+  sstring category;
+  int32_t kind = kAttrCategoryLiteral;  // or kAttrCategoryName
+};
+
+class IncreaseScoreAction : public AAction {
+ public:
+  IncreaseScoreAction() : AAction(kActIncreaseScore) {}
+  int32_t increment = 0;
+  sstring increment_name;
+  int32_t increment_kind = kAttrIncreaseByValue;  // or kAttrIncreaseByName
+  sstring variable;
+};
+
+class MarkAction : public AAction {
+ public:
+  MarkAction() : AAction(kActMark) {}
+  int32_t score = 0;
+  sstring score_name;
+  int32_t score_kind = kAttrMarkScoreValue;  // or kAttrMarkScoreName
+  sstring category;
+  int32_t category_kind = kAttrMarkCategoryLiteral;  // or kAttrMarkCategoryName
+};
+
+class ExecAction : public AAction {
+ public:
+  ExecAction() : AAction(kActExec) {}
+  sstring heuristic;
+};
+
+// add_header(name, value) and add_to_header(name, value).
+class AddHeaderAction : public AAction {
+ public:
+  AddHeaderAction() : AAction(kActAddHeader) {}
+  sstring name;
+  int32_t name_kind = 0;  // kAttrHeaderLiteral or kAttrHeaderNamed
+  sstring value;
+
+ protected:
+  explicit AddHeaderAction(int32_t type) : AAction(type) {}
+};
+
+class AddToHeaderAction : public AddHeaderAction {
+ public:
+  AddToHeaderAction() : AddHeaderAction(kActAddToHeader) {}
+};
+
+// ------------------------------------------------------------------ metainfo
+
+class AMetainfo : public AItem {
+ public:
+  explicit AMetainfo(int32_t type) : AItem(kGroupMetainfo), type_(type) {}
+  int32_t type() const { return type_; }  // a MetainfoCode
+  // The value; ASException "specific metainfo type %d does not have an
+  // integer value" (or "a string value") for the other kind.
+  virtual int32_t IntValue() const;
+  virtual const sstring& StringValue() const;
+
+ private:
+  int32_t type_;
+};
+
+class IntMetainfo : public AMetainfo {
+ public:
+  IntMetainfo(int32_t type, int32_t value) : AMetainfo(type), value_(value) {}
+  int32_t IntValue() const override { return value_; }
+
+ private:
+  int32_t value_;
+};
+
+class StateMetainfo : public IntMetainfo {  // enabled = true/false: 1 or 0
+ public:
+  explicit StateMetainfo(int32_t value) : IntMetainfo(kMetaState, value) {}
+};
+class RelevanceMetainfo : public IntMetainfo {
+ public:
+  explicit RelevanceMetainfo(int32_t value) : IntMetainfo(kMetaRelevance, value) {}
+};
+class PriorityMetainfo : public IntMetainfo {
+ public:
+  explicit PriorityMetainfo(int32_t value) : IntMetainfo(kMetaPriority, value) {}
+};
+
+class CommentMetainfo : public AMetainfo {
+ public:
+  explicit CommentMetainfo(const sstring& text) : AMetainfo(kMetaComment), text_(text) {}
+  const sstring& StringValue() const override { return text_; }
+
+ private:
+  sstring text_;
+};
+
+}  // namespace nsAssl
+
+#endif  // TERVO_SRC_ENGINES_ASSL_RULES_ITEMS_H_
