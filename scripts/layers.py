@@ -64,6 +64,8 @@ ALLOWED = {
     "frame": ["common"] + _BELOW_COMMON,
     # The regex bridge uses the library's interface header, never the library.
     "engine": ["common", "platform/fernwick"] + _BELOW_COMMON,
+    # The rule engine compiles its patterns through the regex bridge.
+    "engine/assl": ["engine/fernwick", "engine/phrasematch"],
     "plugin-interface": ["common"] + _BELOW_COMMON,
     "plugin": ["engine/*", "frame", "common", "plugin-interface"] + _BELOW_COMMON,
     "host": ["frame", "common", "plugin-interface"] + _BELOW_COMMON,
@@ -93,7 +95,7 @@ def allowed(src_unit, dst_unit):
     if src_unit == dst_unit:
         return True
     kind = "engine" if src_unit.startswith("engine/") else src_unit
-    for target in ALLOWED.get(kind, []):
+    for target in ALLOWED.get(src_unit, []) + ALLOWED.get(kind, []):
         if target == dst_unit or (target == "engine/*" and dst_unit.startswith("engine/")):
             return True
     return False

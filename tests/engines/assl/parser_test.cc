@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "src/engines/assl/parser/rule_printer.h"
 #include "src/exceptions/asexception.h"
 #include "tests/support/test_support.h"
 
@@ -21,18 +22,21 @@ class DumpSink : public nsAssl::RuleSink {
   uint64_t RuleCount() const override { return dumps.size(); }
   bool AddRule(ascommon::UniquePtr<RecordedRule> rule) override {
     dumps.push_back(rule->Dump());
+    printed += nsAssl::PrintRule(*rule);
     return true;
   }
   bool AddName(const ascommon::String& name, uint64_t) override {
     return names.insert(name.c_str()).second;
   }
   std::vector<std::string> dumps;
+  std::string printed;
   std::set<std::string> names;
 };
 
 struct Parsed {
   int result;
   std::vector<std::string> dumps;
+  std::string printed;
   std::vector<std::string> log;  // without the state's own created/destructed lines
 };
 
@@ -51,7 +55,7 @@ Parsed Parse(const std::string& text) {
   auto destructed = std::find(log.begin(), log.end(), "the parser state info is about to be destructed");
   EXPECT_NE(destructed, log.end());
   if (destructed != log.end()) log.erase(destructed);
-  return {result, sink.dumps, log};
+  return {result, sink.dumps, sink.printed, log};
 }
 
 std::string Rule(const std::string& condition, const std::string& actions = "none;",
@@ -113,7 +117,21 @@ TEST(AsslParser, RecordsTheItemsOfEachConstruct) {
     EXPECT_EQ(parsed.result, 0) << c.text;
     EXPECT_EQ(parsed.dumps, std::vector<std::string>{c.dump}) << c.text;
     EXPECT_EQ(parsed.log, std::vector<std::string>{}) << c.text;
+    // Printed and parsed again, the rule records the same items.
+    Parsed again = Parse(parsed.printed);
+    EXPECT_EQ(again.dumps, parsed.dumps) << parsed.printed;
+    EXPECT_EQ(Parse(again.printed).printed, again.printed);
   }
+}
+
+TEST(AsslParser, PrintsRulesInOneLayout) {
+  EXPECT_EQ(Parse("metarule m{condition:!(a||b)&&(c||d)==e;actions:mark(\"x\",1);metadata:}")
+                .printed,
+            "metarule m {\n  condition: !(a || b) && (c || d) == e;\n  actions: mark(\"x\", 1);\n"
+            "  metadata: none;\n}\n");
+  EXPECT_EQ(Parse("metarule m { condition: a || (b || c) && !(!d); actions: none; metadata: none; }")
+                .printed,
+            "metarule m {\n  condition: a || (b || c) && !(!d);\n  actions: none;\n  metadata: none;\n}\n");
 }
 
 TEST(AsslParser, ReportsErrorsAndRecovers) {

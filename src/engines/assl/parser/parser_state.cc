@@ -134,7 +134,7 @@ void ParserState::CompleteRule() {
       AS_LOG(0, __LINE__, "[parser] discarding simple rule %1.*s because it contains errors",
              length, rule->name.data());
     }
-    Tell(rule->line, (std::string(meta ? "discarding meta-rule " : "discarding simple rule ") +
+    Tell(ParseListener::kDiscarded, rule->line, (std::string(meta ? "discarding meta-rule " : "discarding simple rule ") +
                       rule->name.c_str() + " because it contains errors").c_str());
     DiscardRule();
   } else {
@@ -152,12 +152,14 @@ void ParserState::EndRule() {
   const int line = rule->line;
   if (!sink_->AddRule(std::move(rule))) {
     AS_LOG(0, __LINE__, "no rule created");
+    Tell(ParseListener::kDiscarded, line,
+         ("no rule created of " + std::string(name.c_str())).c_str());
     return;
   }
   if (!sink_->AddName(name, index)) {
     AS_LOG(0, __LINE__, "[parser] %s - warning: a rule with the same name already exists",
            name.c_str());
-    Tell(line, (std::string(name.c_str()) + " - warning: a rule with the same name already exists")
+    Tell(ParseListener::kWarning, line, (std::string(name.c_str()) + " - warning: a rule with the same name already exists")
                    .c_str());
   }
 }
@@ -200,17 +202,17 @@ expr_t* ParserState::NewOperator(int32_t op, expr_t* left, expr_t* right) {
 
 void ParserState::SyntaxError(const char* message) {
   AS_LOG(0, __LINE__, "[parser] - %s:%d: syntax error: %s", file_name_.c_str(), line_, message);
-  Tell(line_, (std::string("syntax error: ") + message).c_str());
+  Tell(ParseListener::kError, line_, (std::string("syntax error: ") + message).c_str());
 }
 
 void ParserState::Recover(const char* message) {
   AS_LOG(0, __LINE__, "[parser] %s", message);
-  Tell(line_, message);
+  Tell(ParseListener::kError, line_, message);
   if (current_ != nullptr) error_ = true;
 }
 
-void ParserState::Tell(int line, const char* text) {
-  if (listener_ != nullptr) listener_->OnMessage(line, text);
+void ParserState::Tell(ParseListener::Kind kind, int line, const char* text) {
+  if (listener_ != nullptr) listener_->OnMessage(kind, line, text);
 }
 
 }  // namespace nsAssl

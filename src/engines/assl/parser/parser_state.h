@@ -32,12 +32,14 @@ class RuleSink {
   virtual bool AddName(const ascommon::String& name, uint64_t index) = 0;
 };
 
-// Sees each message of the parse that a rule author must read (syntax
-// errors, recoveries, discarded rules, duplicate names), besides the log.
+// Sees each message of the parse and of rule building that a rule author
+// must read, besides the log: errors (syntax errors, recoveries, pieces that
+// cannot be built), discarded rules and warnings.
 class ParseListener {
  public:
+  enum Kind { kError, kDiscarded, kWarning };
   virtual ~ParseListener() = default;
-  virtual void OnMessage(int line, const char* text) = 0;
+  virtual void OnMessage(Kind kind, int line, const char* text) = 0;
 };
 
 // The values a grammar action passes for one attribute.
@@ -114,7 +116,7 @@ class ParserState {
 
  private:
   RecordedRule* Current();
-  void Tell(int line, const char* text);
+  void Tell(ParseListener::Kind kind, int line, const char* text);
 
   RuleSink* sink_;
   ParseListener* listener_;

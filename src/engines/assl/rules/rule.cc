@@ -63,8 +63,8 @@ class RuleBuilder {
   ACondition* MakeMatch(const RecordedItem& item);
   AAction* MakeAction(const RecordedItem& item);
   AMetainfo* MakeMetainfo(const RecordedItem& item);
-  void Tell(int line, const char* text) {
-    if (listener_ != nullptr) listener_->OnMessage(line, text);
+  void Tell(int line, const char* text, ParseListener::Kind kind = ParseListener::kError) {
+    if (listener_ != nullptr) listener_->OnMessage(kind, line, text);
   }
 
   RecordedRule* recorded_;
@@ -399,7 +399,8 @@ CRule* RuleBuilder::Build() {
     AS_LOG(0, __LINE__, "CAUTION: actions count for rule %s limited to %d!", rule->name_.c_str(),
            static_cast<int>(CRule::kMaxActions));
     Tell(line, ("CAUTION: actions count for rule " + std::string(rule->name_.c_str()) +
-                " limited to 3!").c_str());
+                " limited to 3!").c_str(),
+         ParseListener::kWarning);
   }
   for (const RecordedItem& item : recorded_->items) {
     if (item.group != kGroupAction || rule->actions_.GetCount() == CRule::kMaxActions) continue;
