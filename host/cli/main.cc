@@ -1,5 +1,5 @@
-// tervo: classifies instant messages through the tervo plug-in, and builds,
-// dumps and checks its data files.
+// tervo: classifies instant messages through the tervo plug-in, builds, dumps
+// and checks its data files, and checks its rule files.
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -53,8 +53,8 @@ int main(int argc, char** argv) {
   tervo_cli::Context context;
   context.plugin_path = tervo_cli::DefaultPluginPath();
 
-  CLI::App app{"tervo: classify instant messages with the tervo plug-in, and build, dump and "
-               "check its data files."};
+  CLI::App app{"tervo: classify instant messages with the tervo plug-in, build, dump and "
+               "check its data files, and check its rule files."};
   app.add_option("--plugin", context.plugin_path, "The plug-in to load (default: tervo.mdl "
                  "next to this program)")
       ->envname("TERVO_PLUGIN");
@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
   tervo_cli::AddClassifyCommand(app, context);
   tervo_cli::AddCompileCommand(app, context);
   tervo_cli::AddDumpCommand(app, context);
+  tervo_cli::AddLintCommand(app, context);
 
   CLI11_PARSE(app, argc, argv);
   if (version) return tervo_cli::PrintVersion(context);

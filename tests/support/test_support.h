@@ -5,6 +5,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -58,6 +59,27 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
 // The folder that holds the running test program (and the built libraries).
 inline std::string ProgramFolder() {
   return std::filesystem::canonical("/proc/self/exe").parent_path().string();
+}
+
+// The exit status and output of the built tervo command, run with `args` in
+// folder `dir` as a user runs it.
+struct CommandResult {
+  int status;
+  std::string out;  // stdout, and stderr unless only stdout was asked for
+};
+
+inline CommandResult RunTervo(const std::string& args, const std::string& dir,
+                              bool stdout_only = false) {
+  std::string command = "cd '" + dir + "' && '" + ProgramFolder() + "/tervo' " + args +
+                        (stdout_only ? " 2>/dev/null" : " 2>&1");
+  CommandResult run{-1, ""};
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
+  int raw = pclose(pipe);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return run;
 }
 
 // Sets or unsets an environment variable for the life of the object.

@@ -159,8 +159,9 @@ void ParserState::EndRule() {
   if (!sink_->AddName(name, index)) {
     AS_LOG(0, __LINE__, "[parser] %s - warning: a rule with the same name already exists",
            name.c_str());
-    Tell(ParseListener::kWarning, line, (std::string(name.c_str()) + " - warning: a rule with the same name already exists")
-                   .c_str());
+    Tell(ParseListener::kWarning, line,
+         ("a rule named " + std::string(name.c_str()) + " already exists: both are kept, the name "
+          "stands for the first").c_str());
   }
 }
 
@@ -202,12 +203,21 @@ expr_t* ParserState::NewOperator(int32_t op, expr_t* left, expr_t* right) {
 
 void ParserState::SyntaxError(const char* message) {
   AS_LOG(0, __LINE__, "[parser] - %s:%d: syntax error: %s", file_name_.c_str(), line_, message);
-  Tell(ParseListener::kError, line_, (std::string("syntax error: ") + message).c_str());
+  Tell(ParseListener::kError, line_, message);
+  error_line_ = line_;
+}
+
+void ParserState::UnclosedComment() {
+  g_pTrace->Trace(0, AS_LOG_PREFIX "[lexer] C-style comment not closed before end of file\n", "lexer",
+                  __LINE__);
+  Tell(ParseListener::kError, line_, "comment not closed before the end of the file");
 }
 
 void ParserState::Recover(const char* message) {
   AS_LOG(0, __LINE__, "[parser] %s", message);
-  Tell(ParseListener::kError, line_, message);
+  // Outside a rule the recovery completes with the next rule: it belongs to
+  // the line of the error.
+  Tell(ParseListener::kError, current_ != nullptr ? line_ : error_line_, message);
   if (current_ != nullptr) error_ = true;
 }
 

@@ -109,6 +109,7 @@ class ParserState {
 
   // Scanner support.
   void NewLine() { ++line_; }
+  void UnclosedComment();
   int line() const { return line_; }
   const char* file_name() const { return file_name_.c_str(); }
   bool has_current_rule() const { return current_ != nullptr; }
@@ -124,6 +125,7 @@ class ParserState {
   bool error_ = false;
   ascommon::String file_name_;
   int line_ = 1;
+  int error_line_ = 1;  // of the last syntax error
   // The input with the two terminating zero bytes the scanner needs.
   ascommon::String input_;
 };

@@ -62,6 +62,15 @@ class ExprCondition : public ACondition {
 class MatchCondition : public ACondition {
  public:
   MatchCondition() : ACondition(kCondMatch) {}
+  // Whether the match compiles a regular expression (REGEX,
+  // REGEX_INSENSITIVE, REGEX_SUMMARY), and whether its place allows it:
+  // summaries only on text parts and on all headers.
+  bool IsRegex() const { return how == kRegex || how == kRegexInsensitive || how == kRegexSummary; }
+  bool RegexPlaceAllowed() const;
+  // The pattern compiled: the text, lower-cased for REGEX_INSENSITIVE (the
+  // text searched is lower-cased too). Answers 0 or the string's error.
+  int32_t Pattern(sstring* out) const;
+
   sstring what;         // the text or pattern, as written
   int32_t where = 0;    // a PlaceCode
   sstring header_name;  // of Headers::"x" and PartHeaders::"x"

@@ -13,6 +13,17 @@ ExprCondition::~ExprCondition() {
   for (expr_t* node : nodes_) ascommon::Delete(node);
 }
 
+bool MatchCondition::RegexPlaceAllowed() const {
+  if (how != kRegexSummary) return true;
+  return where == kPartsText || where == kPartsTextPlain || where == kPartsTextHtml ||
+         where == kHeadersAll;
+}
+
+int32_t MatchCondition::Pattern(sstring* out) const {
+  if (out->assign(what) != 0) return out->error();
+  return how == kRegexInsensitive ? out->UTF8_regex_tolower(false) : 0;
+}
+
 int32_t AMetainfo::IntValue() const {
   AS_RAISE(ASException, __LINE__, "specific metainfo type %d does not have an integer value", type_);
 }
@@ -398,8 +409,8 @@ CRule* RuleBuilder::Build() {
   if (actions > CRule::kMaxActions) {
     AS_LOG(0, __LINE__, "CAUTION: actions count for rule %s limited to %d!", rule->name_.c_str(),
            static_cast<int>(CRule::kMaxActions));
-    Tell(line, ("CAUTION: actions count for rule " + std::string(rule->name_.c_str()) +
-                " limited to 3!").c_str(),
+    Tell(line, ("rule " + std::string(rule->name_.c_str()) +
+                " has more than 3 actions: only the first 3 are kept").c_str(),
          ParseListener::kWarning);
   }
   for (const RecordedItem& item : recorded_->items) {
