@@ -22,7 +22,7 @@ cd "$(dirname "$0")/.."
 root="$(pwd)"
 
 all_targets=(fuzz_streamer fuzz_imwords fuzz_imblacklist fuzz_markovian fuzz_text fuzz_filters
-  fuzz_fernwick fuzz_cost_file)
+  fuzz_fernwick fuzz_cost_file fuzz_rules)
 
 # The longest input each target is given: room for the sample data files and
 # texts a few times longer than a chat message.
@@ -102,9 +102,12 @@ run_target() {
   rm -rf "$corpus"
   cp -r "fuzz/corpus/$t" "$corpus"
   mkdir -p "$scratch/$t" "$out/work/$t"
+  # A target's dictionary (fuzz/<target>.dict) gives libFuzzer its keywords.
+  local dict=()
+  [ -f "$root/fuzz/$t.dict" ] && dict=(-dict="$root/fuzz/$t.dict")
   (cd "$out/work/$t" && TMPDIR="$scratch/$t" "$root/build-fuzz/bin/$t" "$corpus" \
     -max_total_time="$seconds" -max_len="$(max_len "$t")" -timeout="$(input_timeout "$t")" \
-    -artifact_prefix="$out/findings/$t-" -print_final_stats=1 >"$log" 2>&1) || status=$?
+    -artifact_prefix="$out/findings/$t-" -print_final_stats=1 "${dict[@]}" >"$log" 2>&1) || status=$?
 
   local rate runs files bytes verdict
   rate="$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")"
