@@ -75,7 +75,7 @@ class CRule {
   int32_t position_ = -1;
   int32_t kind_ = kSimpleRule;
   uint8_t initialized_ = 0;
-  uint8_t initializing_ = 0;
+  [[maybe_unused]] uint8_t initializing_ = 0;  // set while Init runs
   uint8_t enabled_ = 1;
   uint8_t signature_ = 0;
   uint8_t apm_ = 0;
