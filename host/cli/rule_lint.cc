@@ -40,7 +40,7 @@ void CollectNames(const expr_t* node, std::vector<std::string>* out) {
 
 class Linter : public RuleSink, public ParseListener {
  public:
-  Linter(const LintOptions& options, LintResult* result) : options_(options), result_(result) {
+  Linter(const LintOptions& options, LintResult* result) : result_(result) {
     if (options.regex_folder.empty()) {
       result->note = "regular expressions not checked: no folder for libfernwick.so";
     } else if ((regex_ = nsFernwick::Load(options.regex_folder.c_str())) == nullptr) {
@@ -72,7 +72,6 @@ class Linter : public RuleSink, public ParseListener {
   }
   void CheckRegex(const MatchCondition& match, int line);
 
-  const LintOptions& options_;
   LintResult* result_;
   nsFernwick::RegExLib* regex_ = nullptr;
   std::string file_;
