@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -110,20 +111,17 @@ class PluginFixture : public ::testing::Test {
     return filter;
   }
 
+  // Sets the age of session `id` (nullopt: the key is left out).
+  void SetAge(uint64_t id, const std::optional<std::string>& age) {
+    age ? settings_.SetString(kUserAgeKey, *age, id) : settings_.Remove(kUserAgeKey, id);
+  }
+
   // Gives session `id` its age and enabled values (nullopt: key left out) and
   // opens it the way the host does; answers the host's status.
   int32_t Open(CAFilter* filter, uint64_t id, std::optional<std::string> age,
                std::optional<int32_t> enabled) {
-    if (age) {
-      settings_.SetString(kUserAgeKey, *age, id);
-    } else {
-      settings_.Remove(kUserAgeKey, id);
-    }
-    if (enabled) {
-      settings_.SetInt(kEnabledKey, *enabled, id);
-    } else {
-      settings_.Remove(kEnabledKey, id);
-    }
+    SetAge(id, age);
+    enabled ? settings_.SetInt(kEnabledKey, *enabled, id) : settings_.Remove(kEnabledKey, id);
     return tervo_host::OpenSession(filter, id);
   }
 
@@ -139,19 +137,14 @@ class PluginFixture : public ::testing::Test {
 
   // Index of the first log line equal to `line`, or -1.
   int FindLogLine(const std::string& line) const {
-    std::vector<std::string> lines = LogLines();
-    for (size_t i = 0; i < lines.size(); ++i) {
-      if (lines[i] == line) return static_cast<int>(i);
-    }
-    return -1;
+    const std::vector<std::string> lines = LogLines();
+    const auto at = std::find(lines.begin(), lines.end(), line);
+    return at == lines.end() ? -1 : static_cast<int>(at - lines.begin());
   }
-  bool LogContains(const std::string& text) const {
-    return Log().find(text) != std::string::npos;
-  }
+  bool LogContains(const std::string& text) const { return Log().find(text) != std::string::npos; }
   int CountLogLines(const std::string& line) const {
-    int n = 0;
-    for (const std::string& l : LogLines()) n += l == line ? 1 : 0;
-    return n;
+    const std::vector<std::string> lines = LogLines();
+    return static_cast<int>(std::count(lines.begin(), lines.end(), line));
   }
 
   static int32_t LastCode() { return as_last_err_code(); }

