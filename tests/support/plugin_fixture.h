@@ -11,11 +11,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -64,25 +64,19 @@ class Watchdog {
  public:
   explicit Watchdog(const char* what, std::chrono::seconds limit = std::chrono::seconds(60))
       : thread_([this, what, limit] {
-          std::unique_lock<std::mutex> lock(mutex_);
-          if (!cv_.wait_for(lock, limit, [this] { return done_; })) {
+          if (finished_.wait_for(limit) == std::future_status::timeout) {
             fprintf(stderr, "%s did not finish in time (deadlock?)\n", what);
             abort();
           }
         }) {}
   ~Watchdog() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      done_ = true;
-    }
-    cv_.notify_all();
+    done_.set_value();
     thread_.join();
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool done_ = false;
+  std::promise<void> done_;
+  std::future<void> finished_ = done_.get_future();
   std::thread thread_;
 };
 
@@ -103,11 +97,11 @@ class PluginFixture : public ::testing::Test {
 
   static std::string PluginPath() { return ProgramFolder() + "/tervo.mdl"; }
 
-  // A filter of `type` with the fixture's settings; null (and a failure) when
-  // it cannot be made.
+  // A filter of `type` with the fixture's settings. When it cannot be made the
+  // test stops: GoogleTest reports the exception as a failure.
   CAFilter* Create(const char* type) {
     CAFilter* filter = plugin_.CreateFilter(type, &settings_);
-    EXPECT_NE(filter, nullptr) << type;
+    if (filter == nullptr) throw std::runtime_error(std::string("cannot create ") + type);
     return filter;
   }
 

@@ -21,7 +21,6 @@ class DataFiltersTest : public PluginFixture {
   CAFilter* Make(const char* type) {
     UseDataFolder(data_.path());
     CAFilter* filter = Create(type);
-    if (filter == nullptr) return nullptr;
     const char* ages[] = {"child", "teen", "adult"};
     for (uint64_t id = 1; id <= 3; ++id) EXPECT_EQ(Open(filter, id, ages[id - 1], 1), 0);
     return filter;
@@ -34,7 +33,6 @@ TEST_F(DataFiltersTest, WordsVerdictIsTheLastFiredCategoryAgainstTheSessionsAge)
   WriteWordsFile(data_.File(kWordsDataFile), {{"profanity", 2, 5, 12, 0, {{"damn", 2}, {"shit", 4}}},
                                              {"bullying", 3, 6, 15, 0, {{"idiot", 2}, {"loser", 3}}}});
   CAFilter* filter = Make(kWordsName);
-  ASSERT_NE(filter, nullptr);
   ASSERT_EQ(filter->ApplySharedSettings(), 0) << LastMessage();
   struct Case {
     uint64_t session;
@@ -56,7 +54,6 @@ TEST_F(DataFiltersTest, WordsVerdictIsTheLastFiredCategoryAgainstTheSessionsAge)
 
 TEST_F(DataFiltersTest, WordsTemporaryFolderAlwaysEndsInASeparator) {
   CAFilter* filter = Make(kWordsName);
-  ASSERT_NE(filter, nullptr);
   auto* shared = static_cast<nsImModules::WordsSharedData*>(filter->sharedData);
   const std::string dir = data_.path();
   const struct {
@@ -77,7 +74,6 @@ TEST_F(DataFiltersTest, WordsTemporaryFolderAlwaysEndsInASeparator) {
 TEST_F(DataFiltersTest, BlacklistMarksExactlyTheListedUsers) {
   WriteBlacklistFile(data_.File(kBlacklistDataFile), std::vector<std::string>{"stranger_danger88", ""});
   CAFilter* filter = Make(kBlacklistName);
-  ASSERT_NE(filter, nullptr);
   ASSERT_EQ(filter->ApplySharedSettings(), 0) << LastMessage();
   const struct {
     const char* user;
@@ -95,7 +91,6 @@ TEST_F(DataFiltersTest, BlacklistMarksExactlyTheListedUsers) {
 
 TEST_F(DataFiltersTest, BlacklistDataFolderGetsABackslashUnlessItEndsInOne) {
   CAFilter* filter = Make(kBlacklistName);
-  ASSERT_NE(filter, nullptr);
   const struct {
     const char* setting;
     const char* path;
@@ -119,7 +114,6 @@ TEST_F(DataFiltersTest, MarkovianAgeFactorScalesTheThresholdAndClassesComeInName
                       {"alpha", 5, {{12, {"ef", "gh"}}}},
                       {"zero", 0, {{50, {"ef", "gh"}}}}});
   CAFilter* filter = Make(kMarkovianName);
-  ASSERT_NE(filter, nullptr);
   ASSERT_EQ(filter->ApplySharedSettings(), 0) << LastMessage();
   const struct {
     uint64_t session;

@@ -66,7 +66,6 @@ TEST_F(ReloadTest, DataFiltersReloadOnlyWhenTheSizeChanges) {
     TempDir data;
     UseDataFolder(data.path() + "/");
     CAFilter* filter = Create(c.filter);
-    ASSERT_NE(filter, nullptr);
     ASSERT_EQ(Open(filter, 1, "child", 1), 0);
     const std::string path = data.File(c.file);
     auto probe = [&] {
