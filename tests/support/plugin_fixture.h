@@ -125,8 +125,7 @@ class PluginFixture : public ::testing::Test {
     settings_.SetString(kGlobalTempPathKey, folder);
   }
 
-  std::string LogPath() const { return log_dir_.File("as2_debug.log"); }
-  std::string Log() const { return ReadFile(LogPath()); }
+  std::string Log() const { return ReadFile(log_dir_.File("as2_debug.log")); }
   std::vector<std::string> LogLines() const { return SplitLines(Log()); }
 
   // Index of the first log line equal to `line`, or -1.

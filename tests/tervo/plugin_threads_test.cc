@@ -40,7 +40,6 @@ TEST_F(PluginThreadsTest, ItemsPassWhileTheHostReappliesSessionSettings) {
     SCOPED_TRACE(c.name);
     CAFilter* filter = Create(c.name);
     ASSERT_EQ(Open(filter, 1, "child", 1), 0);
-    ASSERT_TRUE(filter->IsSessionFlagSet(1));
 
     // Per worker: the first call that failed, left an error code on the
     // worker's own thread or wrote a verdict.
@@ -89,8 +88,6 @@ TEST_F(PluginThreadsTest, ItemsPassWhileTheHostReappliesSessionSettings) {
     }
     EXPECT_EQ(seen, kThreads * kItemsPerThread);
   }
-  EXPECT_EQ(plugin_.ReleaseFactory(), 0);
-  EXPECT_FALSE(LogContains("without releasing all the Read Only Locks")) << Log();
 }
 
 // Runs `call` on another thread while this one holds a read (or write) lock
