@@ -40,7 +40,6 @@ using nsImModules::kEnabledKey;
 using nsImModules::kGlobalTempPathKey;
 using nsImModules::kMarkovianDataFile;
 using nsImModules::kSharedDataPathKey;
-using nsImModules::kSharedLibsPathKey;
 using nsImModules::kUserAgeKey;
 using nsImModules::kWordsDataFile;
 
@@ -92,8 +91,6 @@ class PluginFixture : public ::testing::Test {
     ASSERT_TRUE(plugin_.Load(PluginPath(), &error)) << error;
     ASSERT_NE(plugin_.Factory(), nullptr);
   }
-
-  void TearDown() override { plugin_.Unload(); }
 
   static std::string PluginPath() { return ProgramFolder() + "/tervo.mdl"; }
 

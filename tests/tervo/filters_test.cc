@@ -50,7 +50,7 @@ TEST_F(FiltersTest, SignatureSettingsPassFailsWhileNoEngineIsBuilt) {
   // with their data files.
   TempDir data;
   UseDataFolder(data.path());
-  settings_.SetString(kSharedLibsPathKey, ProgramFolder());
+  settings_.SetString(nsImModules::kSharedLibsPathKey, ProgramFolder());
   CAFilter* filter = Create(kSignName);
   as_set_err(0, nullptr);
   EXPECT_EQ(filter->ApplySharedSettings(), -201);
@@ -173,17 +173,11 @@ TEST_F(FiltersTest, TextFiltersCheckTheItemBeforeScoring) {
 }
 
 TEST_F(FiltersTest, FlaggedFiltersLookOnlyAtFlaggedSessionsAndMarkNothingWithoutData) {
-  struct Case {
+  const struct {
     const char* name;
     const char* prefix;
-    uint32_t keys[2];  // the verdict keys, none of which may be written
-  };
-  const Case cases[] = {
-      {kBlacklistName, "[Parental BW List Advanced]",
-       {ascommon::IM_BLACKLIST_FLAG_KEY, ascommon::IM_BLACKLIST_FLAG_KEY}},
-      {kSignName, "[IM Sign]", {ascommon::IM_SIGN_FLAG_KEY, ascommon::IM_SIGN_SCORE_KEY}},
-  };
-  for (const Case& c : cases) {
+  } cases[] = {{kBlacklistName, "[Parental BW List Advanced]"}, {kSignName, "[IM Sign]"}};
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     CAFilter* filter = Create(c.name);
     ASSERT_EQ(Open(filter, 1, "child", 0), 0);  // flag not set
@@ -209,7 +203,10 @@ TEST_F(FiltersTest, FlaggedFiltersLookOnlyAtFlaggedSessionsAndMarkNothingWithout
     as_set_err(-9, "stale");
     EXPECT_EQ(filter->ProcessEntity(2, item.get(), 0), 0);
     EXPECT_EQ(LastCode(), 0);
-    for (uint32_t key : c.keys) EXPECT_EQ(item.io()->Find(key), nullptr) << key;
+    for (uint32_t key : {ascommon::IM_BLACKLIST_FLAG_KEY, ascommon::IM_SIGN_FLAG_KEY,
+                         ascommon::IM_SIGN_SCORE_KEY}) {
+      EXPECT_EQ(item.io()->Find(key), nullptr) << key;
+    }
     EXPECT_EQ(filter->locker.GetReaderCount(), 0);
   }
 

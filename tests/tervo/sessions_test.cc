@@ -28,14 +28,11 @@ TEST_F(SessionsTest, AgeRulesTestAdultThenChildThenTeen) {
     float factor;
     AgeCategory text, sign;
   } steps[] = {
-      {"child", 1.0f, 2, 2},       {"nothing here", 0.0f, 0, 2},
-      {"Teen", 0.0f, 0, 2},        // the match is case-sensitive
-      {"teen", 0.8f, 1, 1},        {"", 0.0f, 0, 1},
-      {"adult", 0.0f, 0, 0},       {"childteen", 1.0f, 2, 2},  // child before teen
-      {"young adult", 0.0f, 0, 0},  // adult wins over everything
-      {"teen or child", 1.0f, 2, 2}, {"adult child", 0.0f, 0, 0},
-      {"a teenager", 0.8f, 1, 1},  {"Child", 0.0f, 0, 1},
-      {"child", 1.0f, 2, 2},       {std::nullopt, 0.0f, 0, 0},
+      {"child", 1.0f, 2, 2}, {"nothing here", 0.0f, 0, 2}, {"Teen", 0.0f, 0, 2},  // case matters
+      {"teen", 0.8f, 1, 1}, {"", 0.0f, 0, 1}, {"adult", 0.0f, 0, 0},
+      {"childteen", 1.0f, 2, 2},  // child before teen; adult wins over everything:
+      {"young adult", 0.0f, 0, 0}, {"teen or child", 1.0f, 2, 2}, {"adult child", 0.0f, 0, 0},
+      {"a teenager", 0.8f, 1, 1}, {"Child", 0.0f, 0, 1}, {std::nullopt, 0.0f, 0, 0},
   };
   for (const char* name : {kWordsName, kMarkovianName, kSignName}) {
     CAFilter* filter = Create(name);
