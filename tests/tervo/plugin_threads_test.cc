@@ -114,9 +114,6 @@ TEST_F(PluginThreadsTest, SessionsEnterAndLeaveTheMapOnlyBetweenItems) {
   for (const char* name : kAllFilters) {
     SCOPED_TRACE(name);
     CAFilter* filter = Create(name);
-    settings_.SetString(kUserAgeKey, "teen", 7);
-    settings_.SetInt(kEnabledKey, 1, 7);
-
     int32_t status = -1;
     EXPECT_TRUE(WaitsForTheLock(
         filter, false, [&] { status = tervo_host::OpenSession(filter, 7); },
