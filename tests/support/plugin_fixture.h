@@ -9,12 +9,13 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,6 @@ using nsImModules::kEnabledKey;
 using nsImModules::kGlobalTempPathKey;
 using nsImModules::kMarkovianDataFile;
 using nsImModules::kSharedDataPathKey;
-using nsImModules::kSharedLibsPathKey;
 using nsImModules::kUserAgeKey;
 using nsImModules::kWordsDataFile;
 
@@ -63,25 +63,19 @@ class Watchdog {
  public:
   explicit Watchdog(const char* what, std::chrono::seconds limit = std::chrono::seconds(60))
       : thread_([this, what, limit] {
-          std::unique_lock<std::mutex> lock(mutex_);
-          if (!cv_.wait_for(lock, limit, [this] { return done_; })) {
+          if (finished_.wait_for(limit) == std::future_status::timeout) {
             fprintf(stderr, "%s did not finish in time (deadlock?)\n", what);
             abort();
           }
         }) {}
   ~Watchdog() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      done_ = true;
-    }
-    cv_.notify_all();
+    done_.set_value();
     thread_.join();
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool done_ = false;
+  std::promise<void> done_;
+  std::future<void> finished_ = done_.get_future();
   std::thread thread_;
 };
 
@@ -98,32 +92,27 @@ class PluginFixture : public ::testing::Test {
     ASSERT_NE(plugin_.Factory(), nullptr);
   }
 
-  void TearDown() override { plugin_.Unload(); }
-
   static std::string PluginPath() { return ProgramFolder() + "/tervo.mdl"; }
 
-  // A filter of `type` with the fixture's settings; null (and a failure) when
-  // it cannot be made.
+  // A filter of `type` with the fixture's settings. When it cannot be made the
+  // test stops: GoogleTest reports the exception as a failure.
   CAFilter* Create(const char* type) {
     CAFilter* filter = plugin_.CreateFilter(type, &settings_);
-    EXPECT_NE(filter, nullptr) << type;
+    if (filter == nullptr) throw std::runtime_error(std::string("cannot create ") + type);
     return filter;
+  }
+
+  // Sets the age of session `id` (nullopt: the key is left out).
+  void SetAge(uint64_t id, const std::optional<std::string>& age) {
+    age ? settings_.SetString(kUserAgeKey, *age, id) : settings_.Remove(kUserAgeKey, id);
   }
 
   // Gives session `id` its age and enabled values (nullopt: key left out) and
   // opens it the way the host does; answers the host's status.
   int32_t Open(CAFilter* filter, uint64_t id, std::optional<std::string> age,
                std::optional<int32_t> enabled) {
-    if (age) {
-      settings_.SetString(kUserAgeKey, *age, id);
-    } else {
-      settings_.Remove(kUserAgeKey, id);
-    }
-    if (enabled) {
-      settings_.SetInt(kEnabledKey, *enabled, id);
-    } else {
-      settings_.Remove(kEnabledKey, id);
-    }
+    SetAge(id, age);
+    enabled ? settings_.SetInt(kEnabledKey, *enabled, id) : settings_.Remove(kEnabledKey, id);
     return tervo_host::OpenSession(filter, id);
   }
 
@@ -133,25 +122,19 @@ class PluginFixture : public ::testing::Test {
     settings_.SetString(kGlobalTempPathKey, folder);
   }
 
-  std::string LogPath() const { return log_dir_.File("as2_debug.log"); }
-  std::string Log() const { return ReadFile(LogPath()); }
+  std::string Log() const { return ReadFile(log_dir_.File("as2_debug.log")); }
   std::vector<std::string> LogLines() const { return SplitLines(Log()); }
 
   // Index of the first log line equal to `line`, or -1.
   int FindLogLine(const std::string& line) const {
-    std::vector<std::string> lines = LogLines();
-    for (size_t i = 0; i < lines.size(); ++i) {
-      if (lines[i] == line) return static_cast<int>(i);
-    }
-    return -1;
+    const std::vector<std::string> lines = LogLines();
+    const auto at = std::find(lines.begin(), lines.end(), line);
+    return at == lines.end() ? -1 : static_cast<int>(at - lines.begin());
   }
-  bool LogContains(const std::string& text) const {
-    return Log().find(text) != std::string::npos;
-  }
+  bool LogContains(const std::string& text) const { return Log().find(text) != std::string::npos; }
   int CountLogLines(const std::string& line) const {
-    int n = 0;
-    for (const std::string& l : LogLines()) n += l == line ? 1 : 0;
-    return n;
+    const std::vector<std::string> lines = LogLines();
+    return static_cast<int>(std::count(lines.begin(), lines.end(), line));
   }
 
   static int32_t LastCode() { return as_last_err_code(); }

@@ -66,18 +66,15 @@ TEST_F(ReloadTest, DataFiltersReloadOnlyWhenTheSizeChanges) {
     TempDir data;
     UseDataFolder(data.path() + "/");
     CAFilter* filter = Create(c.filter);
-    ASSERT_NE(filter, nullptr);
     ASSERT_EQ(Open(filter, 1, "child", 1), 0);
     const std::string path = data.File(c.file);
-    auto probe = [&] {
-      tervo_host::Item item("alpha beta", nullptr, "alpha_user");
-      EXPECT_EQ(filter->ProcessEntity(1, item.get(), 0), 0) << LastMessage();
-      return c.verdict(item);
-    };
+    // A settings pass, then the probe item.
     auto step = [&](const char* what, int32_t code, const std::string& verdict) {
       SCOPED_TRACE(what);
       EXPECT_EQ(filter->ApplySharedSettings(), code) << LastMessage();
-      EXPECT_EQ(probe(), verdict);
+      tervo_host::Item item("alpha beta", nullptr, "alpha_user");
+      EXPECT_EQ(filter->ProcessEntity(1, item.get(), 0), 0) << LastMessage();
+      EXPECT_EQ(c.verdict(item), verdict);
     };
 
     // A missing file is created empty; the empty file loads nothing.

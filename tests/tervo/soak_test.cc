@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -48,81 +49,70 @@ void WriteVersion(const std::string& folder, int v) {
                       {"secret", 6, {{6 - v, {"our", "secret"}}, {2, {v ? "right" : "x", "now"}}}}});
 }
 
-class SoakTest : public PluginFixture {
- protected:
-  void SetUp() override {
-    PluginFixture::SetUp();
-    if (HasFatalFailure()) return;
-    // A log line per item would swamp the soak: the plug-in is loaded again
-    // with the log off (the level is read when it loads).
-    plugin_.Unload();
-    trace_level_ = std::make_unique<ScopedEnv>("TERVO_TRACE_LEVEL", "-1");
-    std::string error;
-    ASSERT_TRUE(plugin_.Load(PluginPath(), &error)) << error;
-    UseDataFolder(data_.path());
-    // Every session's settings are in place before any thread starts.
-    for (uint64_t id = 1; id < kChurnFirst + kChurnIds; ++id) {
-      if (id > kSessions && id < kChurnFirst) id = kChurnFirst;
-      settings_.SetString(kUserAgeKey, kAges[id % 3], id);
-      settings_.SetInt(kEnabledKey, 1, id);
-    }
-    for (int f = 0; f < kFilters; ++f) {
-      ASSERT_NE(filters_[f] = Create(kNames[f]), nullptr);
-      for (uint64_t id = 1; id <= kSessions; ++id) {
-        ASSERT_EQ(tervo_host::OpenSession(filters_[f], id), 0);
-      }
-    }
-    for (int v = 0; v < 2; ++v) {
-      WriteVersion(staging_.path(), v);
-      for (int f = 0; f < kFilters; ++f) bytes_[f][v] = ReadFile(staging_.File(kFiles[f]));
+class SoakTest : public PluginFixture {};
+
+TEST_F(SoakTest, VerdictsStayWholeWhileDataFilesAndSessionsChange) {
+  Watchdog watchdog("soak", std::chrono::seconds(50));
+  // A log line per item would swamp the soak: the plug-in is loaded again
+  // with the log off (the level is read when it loads).
+  plugin_.Unload();
+  trace_level_ = std::make_unique<ScopedEnv>("TERVO_TRACE_LEVEL", "-1");
+  std::string error;
+  ASSERT_TRUE(plugin_.Load(PluginPath(), &error)) << error;
+  TempDir data, versions[2];
+  UseDataFolder(data.path());
+  // Every session's settings are in place before any thread starts.
+  for (uint64_t id = 1; id < kChurnFirst + kChurnIds; ++id) {
+    settings_.SetString(kUserAgeKey, kAges[id % 3], id);
+    settings_.SetInt(kEnabledKey, 1, id);
+  }
+  CAFilter* filters[kFilters];
+  for (int f = 0; f < kFilters; ++f) {
+    filters[f] = Create(kNames[f]);
+    for (uint64_t id = 1; id <= kSessions; ++id) {
+      ASSERT_EQ(tervo_host::OpenSession(filters[f], id), 0);
     }
   }
+  for (int v = 0; v < 2; ++v) WriteVersion(versions[v].path(), v);
 
   // Renames version `v` of every file into place and applies the settings.
-  bool Install(int v) {
+  auto install = [&](int v) {
     bool ok = true;
-    for (int f = 0; f < kFilters; ++f) {
-      const std::string next = data_.File(kFiles[f]) + ".next";
-      FILE* out = fopen(next.c_str(), "wb");
-      ok = ok && out != nullptr &&
-           fwrite(bytes_[f][v].data(), 1, bytes_[f][v].size(), out) == bytes_[f][v].size();
-      if (out != nullptr) fclose(out);
-      ok = ok && rename(next.c_str(), data_.File(kFiles[f]).c_str()) == 0;
+    for (const char* file : kFiles) {
+      const std::string next = data.File(file) + ".next";
+      std::error_code failed;
+      ok = ok &&
+           std::filesystem::copy_file(versions[v].File(file), next,
+                                      std::filesystem::copy_options::overwrite_existing, failed) &&
+           rename(next.c_str(), data.File(file).c_str()) == 0;
     }
-    for (CAFilter* filter : filters_) ok = ok && filter->ApplySharedSettings() == 0;
+    for (CAFilter* filter : filters) ok = ok && filter->ApplySharedSettings() == 0;
     return ok;
-  }
-
+  };
   // The status and every verdict key of one probe item, as one string.
-  std::string Pass(int f, uint64_t session) {
+  auto pass = [&](int f, uint64_t session) {
     tervo_host::Item item("meet me, damn idiot: come alone, our secret", nullptr,
                           "stranger_danger88");
-    const int32_t status = filters_[f]->ProcessEntity(session, item.get(), 0);
+    const int32_t status = filters[f]->ProcessEntity(session, item.get(), 0);
     return std::to_string(status) + "/" + std::to_string(LastCode()) + "/" +
            std::to_string(item.Number(ascommon::IM_WORDS_VERDICT_KEY, -1)) + "/" +
            std::to_string(item.Flag(ascommon::IM_BLACKLIST_FLAG_KEY)) + "/" +
            item.Text(ascommon::IM_MARKOVIAN_TEXT_KEY) + "/" +
            std::to_string(item.Number(ascommon::IM_MARKOVIAN_VALUE_KEY, -1));
-  }
+  };
 
-  TempDir data_, staging_;
-  CAFilter* filters_[kFilters] = {};
-  std::string bytes_[kFilters][2];
-};
-
-TEST_F(SoakTest, VerdictsStayWholeWhileDataFilesAndSessionsChange) {
-  Watchdog watchdog("soak", std::chrono::seconds(50));
   // Each version's answers, from one thread; they must tell the versions apart.
   std::string expected[2][kFilters][kSessions + 1];
   for (int v = 0; v < 2; ++v) {
-    ASSERT_TRUE(Install(v));
+    ASSERT_TRUE(install(v));
     for (int f = 0; f < kFilters; ++f) {
-      for (uint64_t s = 1; s <= kSessions; ++s) expected[v][f][s] = Pass(f, s);
+      for (uint64_t s = 1; s <= kSessions; ++s) expected[v][f][s] = pass(f, s);
     }
   }
   for (int f = 0; f < kFilters; ++f) {
     SCOPED_TRACE(kNames[f]);
-    ASSERT_NE(bytes_[f][0].size(), bytes_[f][1].size());
+    ASSERT_NE(std::filesystem::file_size(versions[0].File(kFiles[f])),
+              std::filesystem::file_size(versions[1].File(kFiles[f])));
     ASSERT_NE(expected[0][f][1], expected[1][f][1]);
     EXPECT_EQ(expected[0][f][1].substr(0, 4), "0/0/");
   }
@@ -131,7 +121,7 @@ TEST_F(SoakTest, VerdictsStayWholeWhileDataFilesAndSessionsChange) {
   std::atomic<uint64_t> processed{0};
   std::mutex mutex;
   std::vector<std::string> problems;
-  uint64_t seen[2][kFilters] = {};
+  std::atomic<uint64_t> seen[2][kFilters] = {};
   auto problem = [&](const std::string& what) {
     std::lock_guard<std::mutex> lock(mutex);
     if (problems.size() < 10) problems.push_back(what);
@@ -139,33 +129,27 @@ TEST_F(SoakTest, VerdictsStayWholeWhileDataFilesAndSessionsChange) {
   std::vector<std::thread> threads;
   for (int w = 0; w < kWorkers; ++w) {
     threads.emplace_back([&, w] {
-      uint64_t mine[2][kFilters] = {};
       while (!done.load()) {
-        for (int f = 0; f < kFilters; ++f) {
+        for (int i = 0; i < kFilters; ++i) {
+          const int f = (i + w) % kFilters;
           for (uint64_t s = 1; s <= kSessions; ++s) {
-            const std::string got = Pass((f + w) % kFilters, s);
-            const int ff = (f + w) % kFilters;
-            if (got == expected[0][ff][s]) {
-              ++mine[0][ff];
-            } else if (got == expected[1][ff][s]) {
-              ++mine[1][ff];
+            const std::string got = pass(f, s);
+            const int v = got == expected[0][f][s] ? 0 : got == expected[1][f][s] ? 1 : -1;
+            if (v >= 0) {
+              seen[v][f].fetch_add(1);
             } else {
-              problem(std::string(kNames[ff]) + " session " + std::to_string(s) + ": " + got);
+              problem(std::string(kNames[f]) + " session " + std::to_string(s) + ": " + got);
             }
             processed.fetch_add(1);
           }
         }
-      }
-      std::lock_guard<std::mutex> lock(mutex);
-      for (int v = 0; v < 2; ++v) {
-        for (int f = 0; f < kFilters; ++f) seen[v][f] += mine[v][f];
       }
     });
   }
   uint64_t opened = 0;
   threads.emplace_back([&] {
     for (uint64_t id = kChurnFirst; !done.load() && id < kChurnFirst + kChurnIds; ++id, ++opened) {
-      for (CAFilter* filter : filters_) {
+      for (CAFilter* filter : filters) {
         if (tervo_host::OpenSession(filter, id) != 0) problem("open " + std::to_string(id));
         filter->ReleaseSession(id);
       }
@@ -174,7 +158,7 @@ TEST_F(SoakTest, VerdictsStayWholeWhileDataFilesAndSessionsChange) {
   int cycles = 0;
   const Clock::time_point start = Clock::now();
   for (; cycles < kCycles && Clock::now() - start < kBudget; ++cycles) {
-    if (!Install(cycles % 2)) problem("cycle " + std::to_string(cycles) + " did not load");
+    if (!install(cycles % 2)) problem("cycle " + std::to_string(cycles) + " did not load");
     const uint64_t mark = processed.load() + kItemsPerCycle;
     while (processed.load() < mark && Clock::now() - start < kBudget) std::this_thread::yield();
   }
@@ -186,12 +170,11 @@ TEST_F(SoakTest, VerdictsStayWholeWhileDataFilesAndSessionsChange) {
   EXPECT_GT(opened, 0u);
   for (int f = 0; f < kFilters; ++f) {
     SCOPED_TRACE(kNames[f]);
-    EXPECT_GT(seen[0][f], 0u);
-    EXPECT_GT(seen[1][f], 0u);
-    EXPECT_EQ(filters_[f]->sessions.GetCount(), kSessions);
-    EXPECT_EQ(filters_[f]->locker.GetReaderCount(), 0);
+    EXPECT_GT(seen[0][f].load(), 0u);
+    EXPECT_GT(seen[1][f].load(), 0u);
+    EXPECT_EQ(filters[f]->sessions.GetCount(), kSessions);
+    EXPECT_EQ(filters[f]->locker.GetReaderCount(), 0);
   }
-  EXPECT_EQ(plugin_.ReleaseFactory(), 0);
 }
 
 }  // namespace
