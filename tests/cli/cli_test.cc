@@ -245,68 +245,49 @@ class DataDirTest : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(DataDirTest, PrintsTheVerdictKeysAndStatusPerMessageAndAge) {
-  WriteText(dir_.File("chat.txt"), "hello there\nyou damn idiot loser\nDAMN!\n");
-  std::vector<std::string> lines = Classify("chat.txt --age child --age adult");
-  ASSERT_EQ(6u, lines.size());
-  EXPECT_EQ(
-      "{\"line\":1,\"age\":\"child\",\"keys\":{\"41010\":-1},"
-      "\"status\":{\"Im Words Filter\":0,\"Im Markovian Filter\":0},\"flagged\":[]}",
-      lines[0]);
-  // profanity 2 (not above the child threshold 2), bullying 5 (above 3).
-  EXPECT_EQ(
-      "{\"line\":2,\"age\":\"child\",\"keys\":{\"41010\":5},"
-      "\"status\":{\"Im Words Filter\":0,\"Im Markovian Filter\":0},"
-      "\"flagged\":[\"Im Words Filter\"]}",
-      lines[2]);
-  EXPECT_TRUE(Has(lines[3], "\"age\":\"adult\",\"keys\":{\"41010\":-1"));
-  EXPECT_TRUE(Has(lines[4], "\"line\":3,\"age\":\"child\",\"keys\":{\"41010\":-1"));
-
-  WriteText(dir_.File("chat.jsonl"),
-            "{\"text\":\"you idiot loser\",\"age\":\"teen\",\"user\":\"bob\"}\n"
-            "\n"
-            "{\"text\":\"damn damn shit\"}\n"
-            "not json\n"
-            "{\"text\":\"x\",\"age\":\"grandpa\"}\n");
-  lines = Classify("chat.jsonl --jsonl");
-  ASSERT_EQ(4u, lines.size());
-  EXPECT_TRUE(Has(lines[0], "\"line\":1,\"age\":\"teen\",\"keys\":{\"41010\":-1")) << lines[0];
-  EXPECT_TRUE(Has(lines[1], "\"line\":3,\"age\":\"child\",\"keys\":{\"41010\":8")) << lines[1];
-  EXPECT_TRUE(Has(lines[2], "\"line\":4,\"error\""));
-  EXPECT_TRUE(Has(lines[3], "unknown age"));
-}
-
-TEST_F(DataDirTest, TakesAnyMessageBytesAndWritesValidJsonLines) {
-  WriteText(dir_.File("bytes.txt"),
-            std::string("\n\xff\xfe damn idiot loser\n\xc3\x28 x\nnul\0inside idiot loser\n\r\n",
-                        50));
-  WriteText(dir_.File("bytes.jsonl"),
-            "{\"text\":\"abc\xff\xfe def\"}\n{\"text\":\"\"}\n\xff{\n{\"text\":\"idiot loser\"}\n");
-  std::vector<std::string> lines = Classify("bytes.txt");
-  ASSERT_EQ(5u, lines.size());
-  for (const std::string& line : Classify("bytes.jsonl --jsonl")) lines.push_back(line);
-  ASSERT_EQ(9u, lines.size());
-  // Empty messages are classified; bytes that are not UTF-8 do not hide the
-  // words around them.
-  const char* expected[] = {"\"41010\":-1", "\"flagged\":[\"Im Words Filter\"", "\"line\":3",
-                            "\"line\":4", "\"line\":5", "\"error\"", "\"41010\":-1", "\"error\"",
-                            "\"flagged\":[\"Im Words Filter\""};
-  for (size_t i = 0; i < lines.size(); ++i) {
-    EXPECT_TRUE(nlohmann::json::accept(lines[i])) << lines[i];  // UTF-8 and well formed
-    EXPECT_TRUE(Has(lines[i], expected[i])) << lines[i];
-  }
-}
-
-TEST_F(DataDirTest, BlacklistMarksListedUsers) {
+// A plain-text run with two ages and a JSONL run, messages of any bytes. The
+// blacklist marks the user named by --user or by the message, in its own case.
+TEST_F(DataDirTest, PrintsValidJsonLinesWithTheVerdictPerMessageAndAge) {
   WriteText(dir_.File("list.txt"), "stranger_danger88\n");
   ASSERT_EQ(0, Tervo("compile blacklist list.txt -o imblacklist.dat", dir_.path()).status);
-  WriteText(dir_.File("chat.txt"), "hello\n");
-  for (const char* user : {"stranger_danger88", "Stranger_danger88"}) {
-    const std::vector<std::string> lines = Classify(std::string("chat.txt --user ") + user);
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ(user[0] == 's', Has(lines[0], "\"41011\":1")) << lines[0];
-    EXPECT_TRUE(Has(lines[0], "\"Im Blacklist Filter\":0")) << lines[0];
-  }
+  const char text[] = "hello there\nyou damn idiot loser\nDAMN!\n\n\xff\xfe damn idiot loser\n"
+                      "\xc3\x28 x\nnul\0inside idiot loser\n\r\n";
+  WriteText(dir_.File("chat.txt"), std::string(text, sizeof text - 1));
+  WriteText(dir_.File("chat.jsonl"),
+            "{\"text\":\"you idiot loser\",\"age\":\"teen\"}\n"
+            "\n"
+            "{\"text\":\"damn damn shit\",\"user\":\"stranger_danger88\"}\n"
+            "not json\n"
+            "{\"text\":\"x\",\"age\":\"grandpa\"}\n"
+            "{\"text\":\"abc\xff\xfe def\"}\n{\"text\":\"\"}\n\xff{\n{\"text\":\"idiot loser\"}\n");
+  std::vector<std::string> lines =
+      Classify("chat.txt --age child --age adult --user Stranger_danger88");
+  ASSERT_EQ(16u, lines.size());
+  for (const std::string& line : Classify("chat.jsonl --jsonl")) lines.push_back(line);
+  ASSERT_EQ(24u, lines.size());
+  const std::string status =
+      ",\"status\":{\"Im Words Filter\":0,\"Im Blacklist Filter\":0,\"Im Markovian Filter\":0},";
+  const std::pair<size_t, std::string> expected[] = {
+      {0, "{\"line\":1,\"age\":\"child\",\"keys\":{\"41010\":-1}" + status + "\"flagged\":[]}"},
+      // profanity 2 (not above the child threshold 2), bullying 5 (above 3).
+      {2, "{\"line\":2,\"age\":\"child\",\"keys\":{\"41010\":5}" + status +
+              "\"flagged\":[\"Im Words Filter\"]}"},
+      {3, "\"age\":\"adult\",\"keys\":{\"41010\":-1"},
+      {4, "\"line\":3,\"age\":\"child\",\"keys\":{\"41010\":-1"},
+      // Empty messages are classified; bytes that are not UTF-8 do not hide the
+      // words around them.
+      {6, "\"line\":4,\"age\":\"child\",\"keys\":{\"41010\":-1"},
+      {8, "\"line\":5,\"age\":\"child\",\"keys\":{\"41010\":5}"},
+      {10, "\"line\":6"}, {12, "\"line\":7"}, {14, "\"line\":8"},
+      {16, "\"line\":1,\"age\":\"teen\",\"keys\":{\"41010\":-1"},
+      {17, "\"line\":3,\"age\":\"child\",\"keys\":{\"41010\":8,\"41011\":1}"},
+      {18, "\"line\":4,\"error\""}, {19, "unknown age"}, {20, "\"line\":6,\"error\""},
+      {21, "\"line\":7,\"age\":\"child\",\"keys\":{\"41010\":-1}"},
+      {22, "\"line\":8,\"error\""},
+      {23, "\"line\":9,\"age\":\"child\",\"keys\":{\"41010\":5}"},
+  };
+  for (const auto& [at, part] : expected) EXPECT_TRUE(Has(lines[at], part)) << lines[at];
+  for (const std::string& line : lines) EXPECT_TRUE(nlohmann::json::accept(line)) << line;
 }
 
 TEST_F(DataDirTest, ClassifyStopsOnADataFileThatIsThereButCannotBeLoaded) {

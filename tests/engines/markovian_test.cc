@@ -198,51 +198,39 @@ TEST_F(MarkovianTest, ThresholdTimesFactorDecidesFiring) {
   EXPECT_EQ(engine_.ClassifyText("ww", nullptr, &p), -10);
 }
 
-TEST_F(MarkovianTest, LongerWindowsCoverTheirWordsAgainstShorterOnes) {
+// Longer windows are matched first and cover their words against shorter ones;
+// a repeated text counts up to the cap; non-positive entries may be skipped.
+TEST_F(MarkovianTest, LongerWindowsCoverShorterOnesAndRepeatsAreCapped) {
   ASSERT_EQ(Load({{"c", 1,
-                   {{100, {"aa", "bb", "cc"}},
-                    {10, {"aa", "bb"}},
-                    {20, {"bb", "cc"}},
-                    {1000, {"zz", "aa"}},
-                    {3, {"aa"}},
-                    {5, {"bb"}},
-                    {7, {"cc"}}}}}),
-            0);
-  const auto score = [&](const char* text) { return Report(text)["c"]; };
-  EXPECT_EQ(score("aa bb cc"), 100.0f);
-  EXPECT_EQ(score("zz aa bb cc"), 1100.0f);  // "zz aa" starts before the covered stretch
-  EXPECT_EQ(score("aa bb xx cc"), 17.0f);
-  EXPECT_EQ(score("bb cc aa"), 23.0f);
-  MarkovianParams p = All();
-  p.collectMatches = 1;
-  MarkovianResults r;
-  ASSERT_EQ(engine_.ClassifyText("zz aa bb cc", &r, &p), 0);
-  EXPECT_EQ(Texts(r.matches.at(sstring("c"))), (std::vector<std::string>{"aa bb cc ;", "zz aa ;"}));
-}
-
-TEST_F(MarkovianTest, RepeatCapAndNonPositiveSkipping) {
-  ASSERT_EQ(Load({{"c", 1, {{5, {"hey", "you"}}, {1, {"hey"}}}},
+                   {{100, {"aa", "bb", "cc"}}, {10, {"aa", "bb"}}, {20, {"bb", "cc"}},
+                    {1000, {"zz", "aa"}}, {3, {"aa"}}, {5, {"bb"}}, {7, {"cc"}}}},
+                  {"h", 1, {{5, {"hey", "you"}}, {1, {"hey"}}}},
                   {"n", 1, {{-4, {"hey", "you"}}, {0, {"big", "deal"}}, {3, {"you"}}}}}),
             0);
+  const char* hey = "hey you hey you hey you hey big deal";
   const struct {
+    const char* text;
     int32_t max_repeats;
     uint8_t skip;
-    float c, n;
+    float c, h, n;
   } cases[] = {
-      {0, 0, 16.0f, -4.0f * 3},  // 0 or less: no cap
-      {-1, 0, 16.0f, -12.0f},
+      {"aa bb cc", 0, 0, 100.0f, 0, 0},
+      {"zz aa bb cc", 0, 0, 1100.0f, 0, 0},  // "zz aa" starts before the covered stretch
+      {"aa bb xx cc", 0, 0, 17.0f, 0, 0},
+      {"bb cc aa", 0, 0, 23.0f, 0, 0},
+      {hey, 0, 0, 0, 16.0f, -4.0f * 3},  // 0 or less: no cap
+      {hey, -1, 0, 0, 16.0f, -12.0f},
       // The third "hey you" is skipped; its "hey" stays uncovered.
-      {2, 0, 10.0f + 2.0f, -8.0f + 3.0f},
-      {1, 0, 5.0f + 1.0f, -4.0f + 3.0f},
-      {0, 1, 16.0f, 9.0f},  // non-positive entries let shorter windows match
+      {hey, 2, 0, 0, 10.0f + 2.0f, -8.0f + 3.0f},
+      {hey, 1, 0, 0, 5.0f + 1.0f, -4.0f + 3.0f},
+      {hey, 0, 1, 0, 16.0f, 9.0f},  // non-positive entries let shorter windows match
   };
   for (const auto& c : cases) {
     MarkovianParams p = All();
     p.maxRepeats = c.max_repeats;
     p.skipNonPositive = c.skip;
-    EXPECT_EQ(Report("hey you hey you hey you hey big deal", p),
-              (std::map<std::string, float>{{"c", c.c}, {"n", c.n}}))
-        << c.max_repeats << " " << static_cast<int>(c.skip);
+    EXPECT_EQ(Report(c.text, p), (std::map<std::string, float>{{"c", c.c}, {"h", c.h}, {"n", c.n}}))
+        << c.text << " " << c.max_repeats << " " << static_cast<int>(c.skip);
   }
 }
 
@@ -254,8 +242,9 @@ TEST_F(MarkovianTest, CollectMatchesAndClassList) {
   MarkovianParams p = All();
   p.collectMatches = 1;
   MarkovianResults r;
-  ASSERT_EQ(engine_.ClassifyText("Hello THERE, bye! hello there. Bye", &r, &p), 0);
+  ASSERT_EQ(engine_.ClassifyText("bye! Hello THERE, hello there. Bye", &r, &p), 0);
   EXPECT_EQ(Scores(r), (std::map<std::string, float>{{"a", 6.0f}, {"b", 8.0f}}));
+  // Longer windows first, whatever their place in the text.
   EXPECT_EQ(Texts(r.matches.at(sstring("a"))), (std::vector<std::string>{"hello there ;", "bye ;"}));
   p.collectMatches = 0;
   ASSERT_EQ(engine_.ClassifyText("hello there", &r, &p), 0);

@@ -277,14 +277,11 @@ TEST_F(WordsEngineTest, FiringCategoriesAreAllReportedAndTheLastScores) {
   for (int i = 0; i < 70; ++i) {
     const std::string name = std::string(20, static_cast<char>('a' + i % 26)) + std::to_string(i);
     categories.push_back({name, 0, 0, 0, 0, {{"shared", i + 1}}});
-    if (i % 10 == 0) categories.back().words.push_back({"tenth", 100});
-    const bool tenth = i % 10 == 0;
-    details += "(" + name + ") <<" + std::to_string(2 * (i + 1) + (tenth ? 100 : 0)) + ">> -> (" +
-               (tenth ? "3" : "2") + " / 3) ";
+    details += "(" + name + ") <<" + std::to_string(2 * (i + 1)) + ">> -> (2 / 3) ";
     names += name + " ";
   }
   ASSERT_EQ(0, Load(categories));
-  const Outcome many = Score({"shared tenth", "shared"});
+  const Outcome many = Score({"shared xyz", "shared"});
   EXPECT_EQ(140, many.score);
   ASSERT_GT(details.size(), 999u);
   EXPECT_EQ(details.substr(0, 999), many.details);
