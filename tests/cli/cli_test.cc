@@ -1,8 +1,5 @@
 // The tervo command, run as a user runs it: the built binary in a child
 // process, its output and exit status.
-#include <stdio.h>
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -19,23 +16,8 @@ namespace {
 using tervo_test::TempDir;
 namespace fs = std::filesystem;
 
-struct CommandResult {
-  int status;
-  std::string out;  // stdout, and stderr unless only stdout was asked for
-};
-
-CommandResult Tervo(const std::string& args, const std::string& dir, bool stdout_only = false) {
-  std::string command = "cd '" + dir + "' && '" + tervo_test::ProgramFolder() + "/tervo' " + args +
-                        (stdout_only ? " 2>/dev/null" : " 2>&1");
-  CommandResult run{-1, ""};
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
-  int raw = pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return run;
-}
+using tervo_test::CommandResult;
+using tervo_test::RunTervo;
 
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -114,18 +96,18 @@ TEST(TervoCommand, CompiledSourcesDumpBack) {
     TempDir dir;
     WriteText(dir.File("list.txt"), c.source);
     CommandResult compile =
-        Tervo(std::string("compile ") + c.kind + " list.txt -o " + c.output, dir.path());
+        RunTervo(std::string("compile ") + c.kind + " list.txt -o " + c.output, dir.path());
     ASSERT_EQ(0, compile.status) << compile.out;
     EXPECT_TRUE(Has(compile.out, c.summary)) << compile.out;
     // By name or by --as: the same decoding; a name it does not know prints the header only.
     fs::copy_file(dir.File(c.output), dir.File("other.dat"));
     for (const std::string& args : {std::string(c.output), "other.dat --as " + std::string(c.kind)}) {
-      CommandResult dump = Tervo("dump " + args + " --work-dir .", dir.path());
+      CommandResult dump = RunTervo("dump " + args + " --work-dir .", dir.path());
       ASSERT_EQ(0, dump.status) << dump.out;
       if (c.dumped.empty()) { EXPECT_EQ(c.source, Body(dump.out)); }
       for (const std::string& part : c.dumped) EXPECT_TRUE(Has(dump.out, part)) << dump.out;
     }
-    EXPECT_EQ("", Body(Tervo("dump other.dat --work-dir .", dir.path()).out));
+    EXPECT_EQ("", Body(RunTervo("dump other.dat --work-dir .", dir.path()).out));
   }
 }
 
@@ -136,7 +118,7 @@ TEST(TervoCommand, DumpPrintsTheHeaderAndRefusesADamagedFile) {
     out->WriteU32(1);
     out->WriteSString(ascommon::sstring("abc"));
   });
-  CommandResult run = Tervo("dump sample.dat --work-dir .", dir.path());
+  CommandResult run = RunTervo("dump sample.dat --work-dir .", dir.path());
   EXPECT_EQ(0, run.status) << run.out;
   EXPECT_EQ(
       "# file: sample.dat\n"
@@ -150,20 +132,20 @@ TEST(TervoCommand, DumpPrintsTheHeaderAndRefusesADamagedFile) {
   std::string bytes = tervo_test::ReadFile(path);
   bytes[130] ^= 0x01;
   WriteText(path, bytes);
-  run = Tervo("dump sample.dat --work-dir .", dir.path());
+  run = RunTervo("dump sample.dat --work-dir .", dir.path());
   EXPECT_EQ(1, run.status);
   EXPECT_TRUE(Has(run.out, "File CRC does not match with its stored CRC! [sample.dat] position"))
       << run.out;
   // A payload that is not what its format says; a file above what readers open.
   for (const char* format : {"words", "blacklist", "markovian"}) {
     WriteCutPayload(dir.File("cut.dat"), 3);
-    run = Tervo(std::string("dump cut.dat --work-dir . --as ") + format, dir.path());
+    run = RunTervo(std::string("dump cut.dat --work-dir . --as ") + format, dir.path());
     EXPECT_EQ(1, run.status) << format << "\n" << run.out;
     EXPECT_TRUE(Has(run.out, "tervo dump: cut.dat: ")) << run.out;
     EXPECT_TRUE(Has(run.out, "# payload: 4 bytes")) << run.out;  // the sound header
   }
   fs::resize_file(dir.File("cut.dat"), 60u << 20);  // sparse: costs no disk
-  run = Tervo("dump cut.dat --work-dir .", dir.path());
+  run = RunTervo("dump cut.dat --work-dir .", dir.path());
   EXPECT_EQ(1, run.status);
   EXPECT_TRUE(Has(run.out, "exceeds 50 MB")) << run.out;
   EXPECT_EQ(std::vector<std::string>{}, Leftovers(dir.path()));
@@ -215,7 +197,7 @@ TEST(TervoCommand, BadArgumentsAndSourcesAnswerTheirStatusAndMessage) {
     SCOPED_TRACE(args + "\n" + source);
     TempDir dir;
     if (!source.empty()) WriteText(dir.File("src.txt"), source);
-    CommandResult run = Tervo(args, dir.path());
+    CommandResult run = RunTervo(args, dir.path());
     if (status == kNotZero) {
       EXPECT_NE(0, run.status);
     } else {
@@ -232,13 +214,13 @@ class DataDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
     WriteText(dir_.File("words.txt"), kWordsSource);
-    ASSERT_EQ(0, Tervo("compile words words.txt -o imwords.dat", dir_.path()).status);
+    ASSERT_EQ(0, RunTervo("compile words words.txt -o imwords.dat", dir_.path()).status);
     WriteText(dir_.File("model.txt"), kMarkovianSource);
-    ASSERT_EQ(0, Tervo("compile markovian model.txt -o im_markovian.dat", dir_.path()).status);
+    ASSERT_EQ(0, RunTervo("compile markovian model.txt -o im_markovian.dat", dir_.path()).status);
   }
   // stdout only: the JSON lines.
   std::vector<std::string> Classify(const std::string& args) {
-    CommandResult run = Tervo("classify --data-dir . --temp-dir . " + args, dir_.path(), true);
+    CommandResult run = RunTervo("classify --data-dir . --temp-dir . " + args, dir_.path(), true);
     EXPECT_EQ(0, run.status) << run.out;
     return tervo_test::SplitLines(run.out);
   }
@@ -249,7 +231,7 @@ class DataDirTest : public ::testing::Test {
 // blacklist marks the user named by --user or by the message, in its own case.
 TEST_F(DataDirTest, PrintsValidJsonLinesWithTheVerdictPerMessageAndAge) {
   WriteText(dir_.File("list.txt"), "stranger_danger88\n");
-  ASSERT_EQ(0, Tervo("compile blacklist list.txt -o imblacklist.dat", dir_.path()).status);
+  ASSERT_EQ(0, RunTervo("compile blacklist list.txt -o imblacklist.dat", dir_.path()).status);
   const char text[] = "hello there\nyou damn idiot loser\nDAMN!\n\n\xff\xfe damn idiot loser\n"
                       "\xc3\x28 x\nnul\0inside idiot loser\n\r\n";
   WriteText(dir_.File("chat.txt"), std::string(text, sizeof text - 1));
@@ -311,7 +293,7 @@ TEST_F(DataDirTest, ClassifyStopsOnADataFileThatIsThereButCannotBeLoaded) {
     SetUp();
     const std::string path = dir_.File(c.file);
     c.count == 0 ? WriteText(path, std::string(4000, '\x5a')) : WriteCutPayload(path, c.count);
-    CommandResult run = Tervo(classify, dir_.path());
+    CommandResult run = RunTervo(classify, dir_.path());
     EXPECT_EQ(1, run.status) << run.out;
     EXPECT_TRUE(Has(run.out, std::string("./") + c.file + ": cannot be loaded: ")) << run.out;
     EXPECT_TRUE(Has(run.out, c.reason)) << run.out;
@@ -322,10 +304,10 @@ TEST_F(DataDirTest, ClassifyStopsOnADataFileThatIsThereButCannotBeLoaded) {
   // Absent and empty files only leave their filter out.
   SetUp();
   fs::remove(dir_.File("im_markovian.dat"));
-  CommandResult run = Tervo(classify, dir_.path());
+  CommandResult run = RunTervo(classify, dir_.path());
   EXPECT_EQ(0, run.status) << run.out;
   EXPECT_TRUE(Has(run.out, "Im Markovian Filter: not used")) << run.out;
-  run = Tervo(classify, dir_.path());  // the filter left an empty file behind
+  run = RunTervo(classify, dir_.path());  // the filter left an empty file behind
   EXPECT_EQ(0, run.status) << run.out;
   EXPECT_EQ(0u, fs::file_size(dir_.File("im_markovian.dat")));
 }
@@ -337,10 +319,10 @@ TEST_F(DataDirTest, CompileRefusesAListWhoseFileNoReaderWouldOpen) {
     const std::string tail(1000, 'x');
     for (int i = 0; i < 52000; ++i) big << "w" << i << tail << " 1\n";
   }
-  CommandResult big = Tervo("compile words big.txt -o imwords.dat", dir_.path());
+  CommandResult big = RunTervo("compile words big.txt -o imwords.dat", dir_.path());
   EXPECT_EQ(1, big.status);
   EXPECT_TRUE(Has(big.out, "readers refuse files above 50 MB")) << big.out;
-  EXPECT_EQ(0, Tervo("dump imwords.dat --as words --work-dir .", dir_.path()).status);  // untouched
+  EXPECT_EQ(0, RunTervo("dump imwords.dat --as words --work-dir .", dir_.path()).status);  // untouched
   EXPECT_EQ(std::vector<std::string>{}, Leftovers(dir_.path()));
 }
 
@@ -349,9 +331,9 @@ TEST(TervoCommand, ExampleChatGivesTheSameVerdictsOnOneAndFourThreads) {
   TempDir dir;
   const std::string args = "classify '" + std::string(TERVO_SOURCE_DIR) +
                            "/data/sample/chat.txt' --age child --age adult --temp-dir . --threads ";
-  CommandResult one = Tervo(args + "1", dir.path(), true);
+  CommandResult one = RunTervo(args + "1", dir.path(), true);
   EXPECT_EQ(0, one.status);
-  EXPECT_EQ(one.out, Tervo(args + "4", dir.path(), true).out);
+  EXPECT_EQ(one.out, RunTervo(args + "4", dir.path(), true).out);
   const std::vector<std::string> lines = tervo_test::SplitLines(one.out);
   ASSERT_EQ(40u, lines.size());
   // The sample lists flag something for a child, and fewer messages for an adult.
@@ -383,7 +365,7 @@ TEST(TervoCommand, WritesThePluginLogOnlyWhereAsked) {
   };
   for (const auto& c : cases) {
     tervo_test::ScopedEnv env("AS_TRACER_PATH", c.env);
-    CommandResult run = Tervo(c.args, dir.path());
+    CommandResult run = RunTervo(c.args, dir.path());
     EXPECT_EQ(0, run.status) << c.args << "\n" << run.out;
     const std::string log = dir.File("asked/as2_debug.log");
     EXPECT_EQ(c.logged, fs::exists(log)) << c.args;
