@@ -129,9 +129,9 @@ TEST(AsslParser, PrintsRulesInOneLayout) {
                 .printed,
             "metarule m {\n  condition: !(a || b) && (c || d) == e;\n  actions: mark(\"x\", 1);\n"
             "  metadata: none;\n}\n");
-  EXPECT_EQ(Parse("metarule m { condition: a || (b || c) && !(!d); actions: none; metadata: none; }")
+  EXPECT_EQ(Parse("metarule m { condition: a || (b || c) && !(!d) || (e ||| f); actions: none; metadata: none; }")
                 .printed,
-            "metarule m {\n  condition: a || (b || c) && !(!d);\n  actions: none;\n  metadata: none;\n}\n");
+            "metarule m {\n  condition: a || (b || c) && !(!d) || (e ||| f);\n  actions: none;\n  metadata: none;\n}\n");
 }
 
 TEST(AsslParser, ReportsErrorsAndRecovers) {

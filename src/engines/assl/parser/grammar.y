@@ -34,6 +34,29 @@ static void yyerror(nsAssl::ParserState* state, yyscan_t, const char* message) {
 
 using nsAssl::AttributeValue;
 
+// A match item: the text, the place (with a named header's name), how, and
+// the part mode when one is given (0 when not).
+static void RecordMatch(nsAssl::ParserState* state, const AsslText& what, const AsslArg& where,
+                        int32_t how, int32_t mode) {
+  AttributeValue values[5];
+  size_t n = 0;
+  values[n++] = AttributeValue::Text(nsAssl::kAttrMatchWhat, what.data, what.length);
+  values[n++] = AttributeValue::Number(nsAssl::kAttrMatchWhere, where.number);
+  if (where.data != nullptr) values[n++] = AttributeValue::Text(where.code, where.data, where.length);
+  values[n++] = AttributeValue::Number(nsAssl::kAttrMatchHow, how);
+  if (mode != 0) values[n++] = AttributeValue::Number(nsAssl::kAttrMatchPartMode, mode);
+  state->AddItem(nsAssl::kGroupCondition, nsAssl::kCondMatch, values, n);
+}
+
+// An exists or is_empty item: the place under `attribute`, then the name
+// that goes with it, if any.
+static void RecordPlace(nsAssl::ParserState* state, int32_t code, int32_t attribute,
+                        const AsslArg& place) {
+  AttributeValue values[2] = {AttributeValue::Number(attribute, place.number),
+                              AttributeValue::Text(place.code, place.data, place.length)};
+  state->AddItem(nsAssl::kGroupCondition, code, values, place.data != nullptr ? 2 : 1);
+}
+
 // An argument recorded under its own code: a number or a text.
 static AttributeValue ArgValue(const AsslArg& arg, bool is_text) {
   return is_text ? AttributeValue::Text(arg.code, arg.data, arg.length)
@@ -187,34 +210,10 @@ metainfo
 
 match
   : MATCH '(' what_to_match ',' where_to_match ',' how_to_match ')' {
-      if ($5.data != nullptr) {
-        state->AddItem(nsAssl::kGroupCondition, nsAssl::kCondMatch,
-                       {AttributeValue::Text(nsAssl::kAttrMatchWhat, $3.data, $3.length),
-                        AttributeValue::Number(nsAssl::kAttrMatchWhere, $5.number),
-                        AttributeValue::Text($5.code, $5.data, $5.length),
-                        AttributeValue::Number(nsAssl::kAttrMatchHow, $7)});
-      } else {
-        state->AddItem(nsAssl::kGroupCondition, nsAssl::kCondMatch,
-                       {AttributeValue::Text(nsAssl::kAttrMatchWhat, $3.data, $3.length),
-                        AttributeValue::Number(nsAssl::kAttrMatchWhere, $5.number),
-                        AttributeValue::Number(nsAssl::kAttrMatchHow, $7)});
-      }
+      RecordMatch(state, $3, $5, $7, 0);
     }
   | MATCH '(' what_to_match ',' where_to_match ',' how_to_match ',' part_mode ')' {
-      if ($5.data != nullptr) {
-        state->AddItem(nsAssl::kGroupCondition, nsAssl::kCondMatch,
-                       {AttributeValue::Text(nsAssl::kAttrMatchWhat, $3.data, $3.length),
-                        AttributeValue::Number(nsAssl::kAttrMatchWhere, $5.number),
-                        AttributeValue::Text($5.code, $5.data, $5.length),
-                        AttributeValue::Number(nsAssl::kAttrMatchHow, $7),
-                        AttributeValue::Number(nsAssl::kAttrMatchPartMode, $9)});
-      } else {
-        state->AddItem(nsAssl::kGroupCondition, nsAssl::kCondMatch,
-                       {AttributeValue::Text(nsAssl::kAttrMatchWhat, $3.data, $3.length),
-                        AttributeValue::Number(nsAssl::kAttrMatchWhere, $5.number),
-                        AttributeValue::Number(nsAssl::kAttrMatchHow, $7),
-                        AttributeValue::Number(nsAssl::kAttrMatchPartMode, $9)});
-      }
+      RecordMatch(state, $3, $5, $7, $9);
     }
   | MATCH '(' error ')'  { state->Recover("syntax error: invalid match condition"); }
   ;
@@ -270,19 +269,10 @@ part_mode
 
 exists
   : EXISTS '(' what_exists ')' {
-      if ($3.data != nullptr) {
-        state->AddItem(nsAssl::kGroupCondition, nsAssl::kCondExists,
-                       {AttributeValue::Number(nsAssl::kAttrExistsWhat, $3.number),
-                        AttributeValue::Text($3.code, $3.data, $3.length)});
-      } else {
-        state->AddItem(nsAssl::kGroupCondition, nsAssl::kCondExists,
-                       {AttributeValue::Number(nsAssl::kAttrExistsWhat, $3.number)});
-      }
+      RecordPlace(state, nsAssl::kCondExists, nsAssl::kAttrExistsWhat, $3);
     }
   | EXISTS '(' what_exists_with_additional_info ')' {
-      state->AddItem(nsAssl::kGroupCondition, nsAssl::kCondExists,
-                     {AttributeValue::Number(nsAssl::kAttrExistsWhat, $3.number),
-                      AttributeValue::Text($3.code, $3.data, $3.length)});
+      RecordPlace(state, nsAssl::kCondExists, nsAssl::kAttrExistsWhat, $3);
     }
   | EXISTS '(' error ')'  { state->Recover("syntax error: invalid exists condition"); }
   ;
@@ -303,14 +293,7 @@ what_exists_with_additional_info
 
 is_empty
   : IS_EMPTY '(' what_is_empty ')' {
-      if ($3.data != nullptr) {
-        state->AddItem(nsAssl::kGroupCondition, nsAssl::kCondIsEmpty,
-                       {AttributeValue::Number(nsAssl::kAttrEmptyWhat, $3.number),
-                        AttributeValue::Text($3.code, $3.data, $3.length)});
-      } else {
-        state->AddItem(nsAssl::kGroupCondition, nsAssl::kCondIsEmpty,
-                       {AttributeValue::Number(nsAssl::kAttrEmptyWhat, $3.number)});
-      }
+      RecordPlace(state, nsAssl::kCondIsEmpty, nsAssl::kAttrEmptyWhat, $3);
     }
   | IS_EMPTY '(' error ')'  { state->Recover("syntax error: invalid is_empty condition"); }
   ;

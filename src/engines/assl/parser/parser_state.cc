@@ -100,8 +100,8 @@ void ParserState::BeginRule(const char* name, size_t length, int32_t kind) {
   error_ = false;
 }
 
-void ParserState::AddItem(int32_t group, int32_t code,
-                          std::initializer_list<AttributeValue> attributes) {
+void ParserState::AddItem(int32_t group, int32_t code, const AttributeValue* attributes,
+                          size_t count) {
   RecordedRule* rule = Current();
   if (error_) {
     AS_LOG(0, __LINE__, "[parser] - error recovery: skipping until error flag is reset");
@@ -111,8 +111,9 @@ void ParserState::AddItem(int32_t group, int32_t code,
   item.group = group;
   item.code = code;
   item.line = line_;
-  item.attributes.reserve(attributes.size());
-  for (const AttributeValue& value : attributes) {
+  item.attributes.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    const AttributeValue& value = attributes[i];
     RecordedAttribute& a = item.attributes.emplace_back();
     a.code = value.code;
     a.kind = value.kind;

@@ -90,7 +90,10 @@ class ParserState {
   // Rule building, called by the grammar. Each but BeginRule raises
   // ASException "no current rule" between rules.
   void BeginRule(const char* name, size_t length, int32_t kind);
-  void AddItem(int32_t group, int32_t code, std::initializer_list<AttributeValue> attributes);
+  void AddItem(int32_t group, int32_t code, const AttributeValue* attributes, size_t count);
+  void AddItem(int32_t group, int32_t code, std::initializer_list<AttributeValue> attributes) {
+    AddItem(group, code, attributes.begin(), attributes.size());
+  }
   // Completes the current rule: discards it when it holds errors, else ends
   // it; then no rule is current.
   void CompleteRule();
