@@ -6,10 +6,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <latch>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -37,33 +35,21 @@ std::string RaiseLog(int line, const std::string& what) {
   return "[ANTISPAM EXCEPTION] [    shared_locker.cc:" + std::to_string(line) + " ] - " + what + "\n";
 }
 
-// A count that threads raise and others wait on.
-class Counter {
- public:
-  void Add() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ++value_;
-    }
-    cv_.notify_all();
+// True once `count` reaches `n`; false when `timeout` passes first.
+template <class Duration>
+bool WaitFor(const std::atomic<int>& count, int n, Duration timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (count.load() < n) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  // True once the count reaches `n`; false when `timeout` passes first.
-  template <class Duration>
-  bool WaitFor(int n, Duration timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return cv_.wait_for(lock, timeout, [&] { return value_ >= n; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  int value_ = 0;
-};
+  return true;
+}
 
 // Waits for something the test depends on. Not getting it means the threads
 // are deadlocked and joining them would hang, so the program stops here.
-void MustReach(Counter& counter, int n, const char* what) {
-  if (!counter.WaitFor(n, kDeadlockGuard)) {
+void MustReach(const std::atomic<int>& count, int n, const char* what) {
+  if (!WaitFor(count, n, kDeadlockGuard)) {
     fprintf(stderr, "deadlock: %s did not happen\n", what);
     fflush(stderr);
     abort();
@@ -90,13 +76,14 @@ Raised CatchInternal(const std::function<void()>& f) {
 
 TEST(SharedLockerTest, WriterWaitsUntilEveryReaderHasUnlocked) {
   CSharedLocker locker;
-  Counter inside, unlock_first, unlock_second, first_gone, writer_asking, writer_in;
-  auto reader = [&](Counter& unlock, Counter* gone) {
+  std::atomic<int> inside{0}, unlock_first{0}, unlock_second{0}, first_gone{0}, writer_asking{0},
+      writer_in{0};
+  auto reader = [&](std::atomic<int>& unlock, std::atomic<int>* gone) {
     locker.LockReadOnly();
-    inside.Add();
+    ++inside;
     MustReach(unlock, 1, "reader release");
     locker.UnlockReadOnly();
-    if (gone != nullptr) gone->Add();
+    if (gone != nullptr) ++*gone;
   };
   std::thread first(reader, std::ref(unlock_first), &first_gone);
   std::thread second(reader, std::ref(unlock_second), nullptr);
@@ -107,20 +94,20 @@ TEST(SharedLockerTest, WriterWaitsUntilEveryReaderHasUnlocked) {
 
   std::atomic<int32_t> readers_seen_by_writer{-1};
   std::thread writer([&] {
-    writer_asking.Add();
+    ++writer_asking;
     locker.LockWrite();
     readers_seen_by_writer = locker.GetReaderCount();
-    writer_in.Add();
+    ++writer_in;
     locker.UnlockWrite();
   });
   MustReach(writer_asking, 1, "writer started");
   // The event starts signalled, so the writer wakes once and must wait again.
-  EXPECT_FALSE(writer_in.WaitFor(1, kStillWaiting)) << "writer entered with two readers inside";
-  unlock_first.Add();
+  EXPECT_FALSE(WaitFor(writer_in, 1, kStillWaiting)) << "writer entered with two readers inside";
+  ++unlock_first;
   MustReach(first_gone, 1, "first reader unlocked");
   EXPECT_EQ(1, locker.GetReaderCount());
-  EXPECT_FALSE(writer_in.WaitFor(1, kStillWaiting)) << "writer entered with one reader inside";
-  unlock_second.Add();
+  EXPECT_FALSE(WaitFor(writer_in, 1, kStillWaiting)) << "writer entered with one reader inside";
+  ++unlock_second;
   MustReach(writer_in, 1, "writer entered after the last reader left");
   first.join();
   second.join();
@@ -163,14 +150,14 @@ TEST(SharedLockerTest, WaitersBlockUntilTheHolderLetsGo) {
     CSharedLocker locker;
     std::optional<auto_locker> guard;
     row.hold(locker, guard);
-    Counter asking, done;
+    std::atomic<int> asking{0}, done{0};
     std::thread waiter([&] {
-      asking.Add();
+      ++asking;
       row.wait(locker);
-      done.Add();
+      ++done;
     });
     MustReach(asking, 1, "waiter started");
-    EXPECT_FALSE(done.WaitFor(1, kStillWaiting)) << "got in while the holder held on";
+    EXPECT_FALSE(WaitFor(done, 1, kStillWaiting)) << "got in while the holder held on";
     EXPECT_FALSE(locker.IsDeleted());
     row.let_go(locker, guard);
     MustReach(done, 1, "waiter got in after the holder let go");
