@@ -5,7 +5,6 @@
 // assigns, the last one of a cell wins).
 #include <stddef.h>
 #include <stdint.h>
-#include <stdio.h>
 #include <string.h>
 
 #include <memory>
@@ -26,9 +25,7 @@ struct FinderDeleter {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = tervo_fuzz::TargetFolders("cost").input.File("costs.txt");
   static const std::unique_ptr<CWordFinder, FinderDeleter> defaults(CWordFinder::Create());
-  FILE* file = fopen(path.c_str(), "wb");
-  FUZZ_CHECK(file != nullptr && fwrite(data, 1, size, file) == size, "cannot write the input");
-  fclose(file);
+  tervo_fuzz::WriteInput(path, data, size);
 
   std::unique_ptr<CWordFinder, FinderDeleter> finder(CWordFinder::Create());
   FUZZ_CHECK(finder != nullptr && nsLevenshtein::LoadCostFile(path.c_str(), finder.get()),

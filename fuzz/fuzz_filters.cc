@@ -61,8 +61,7 @@ Setup* g_setup = nullptr;
 std::string SampleDataFolder() {
   const char* folder = getenv("TERVO_FUZZ_SAMPLE_DATA");
   if (folder != nullptr && *folder != '\0') return folder;
-  return (std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "sample-data")
-      .string();
+  return tervo_test::ProgramFolder() + "/../sample-data";
 }
 
 void CopySampleData(const std::string& to) {
@@ -83,8 +82,7 @@ void SetUp(Setup* s) {
   setenv("TERVO_TRACE_LEVEL", "-1", 1);
   CopySampleData(s->data.path());
 
-  const std::string plugin_path =
-      std::filesystem::canonical("/proc/self/exe").parent_path().string() + "/tervo.mdl";
+  const std::string plugin_path = tervo_test::ProgramFolder() + "/tervo.mdl";
   std::string error;
   FUZZ_CHECK(s->plugin.Load(plugin_path, &error), "cannot load " + plugin_path + ": " + error);
   s->settings.SetString(nsImModules::kSharedDataPathKey, s->data.path() + "/");

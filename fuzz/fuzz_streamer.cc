@@ -79,6 +79,13 @@ void CheckHeader(const CBinaryStreamer& stream, const std::vector<uint8_t>& file
              "the payload size is not the file's size less the header");
 }
 
+// Checks that a read of `count` items answered `count`; answers `bytes`, the
+// payload bytes it consumed.
+uint64_t Counted(uint32_t answered, uint32_t count, const char* read, uint64_t bytes) {
+  FUZZ_CHECK(answered == count, std::string(read) + " answered another count");
+  return bytes;
+}
+
 // Performs one read; answers the payload bytes it consumed. Raises what the
 // streamer raises.
 uint64_t Read(CBinaryStreamer* stream, uint8_t op) {
@@ -106,22 +113,17 @@ uint64_t Read(CBinaryStreamer* stream, uint8_t op) {
       stream->ReadI32();
       return 4;
     case kBytes:
-      FUZZ_CHECK(stream->ReadBytes(bytes, count) == count, "ReadBytes answered another count");
-      return count;
+      return Counted(stream->ReadBytes(bytes, count), count, "ReadBytes", count);
     case kArrayU16:
-      FUZZ_CHECK(stream->ReadArrayU16(u16, count) == count, "ReadArrayU16 answered another count");
-      return 2 * count;
+      return Counted(stream->ReadArrayU16(u16, count), count, "ReadArrayU16", 2 * count);
     case kArrayI16:
-      FUZZ_CHECK(stream->ReadArrayI16(i16, count) == count, "ReadArrayI16 answered another count");
-      return 2 * count;
+      return Counted(stream->ReadArrayI16(i16, count), count, "ReadArrayI16", 2 * count);
     case kArrayU32:
-      FUZZ_CHECK(stream->ReadArrayU32(u32, count) == count, "ReadArrayU32 answered another count");
-      return 4 * count;
+      return Counted(stream->ReadArrayU32(u32, count), count, "ReadArrayU32", 4 * count);
     case kArrayI32:
-      FUZZ_CHECK(stream->ReadArrayI32(i32, count) == count, "ReadArrayI32 answered another count");
-      return 4 * count;
+      return Counted(stream->ReadArrayI32(i32, count), count, "ReadArrayI32", 4 * count);
     case kString:
-      FUZZ_CHECK(stream->ReadString(&text, count) == count, "ReadString answered another length");
+      Counted(stream->ReadString(&text, count), count, "ReadString", count);
       FUZZ_CHECK(text.length() == count && memchr(text.data(), 0, count) == nullptr,
                  "ReadString gave a text of another length");
       return count;
@@ -131,9 +133,7 @@ uint64_t Read(CBinaryStreamer* stream, uint8_t op) {
                  "ReadSString gave a text holding a zero byte");
       return 4 + text.length();
     case kBigBytes:
-      FUZZ_CHECK(stream->ReadBytes(bytes, 64 * count) == 64 * count,
-                 "ReadBytes answered another count");
-      return 64 * count;
+      return Counted(stream->ReadBytes(bytes, 64 * count), 64 * count, "ReadBytes", 64 * count);
     default:
       stream->Close();
       FUZZ_CHECK(!stream->is_open() && stream->temp_file().length() == 0,
@@ -188,11 +188,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> bytes = (flags & kSealFlag) != 0
                                          ? Sealed(file, file_size)
                                          : std::vector<uint8_t>(file, file + file_size);
-  FILE* out = fopen(path.c_str(), "wb");
-  FUZZ_CHECK(out != nullptr, "cannot write " + path);
-  FUZZ_CHECK(bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size(),
-             "cannot write " + path);
-  FUZZ_CHECK(fclose(out) == 0, "cannot write " + path);
+  tervo_fuzz::WriteInput(path, bytes.data(), bytes.size());
 
   try {
     CBinaryStreamer stream(path.c_str(), CBinaryStreamer::kModeRead, dirs.work.path().c_str(), 0);

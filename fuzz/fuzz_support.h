@@ -49,6 +49,13 @@ inline const Folders& TargetFolders(const char* tag) {
   return folders;
 }
 
+// Writes the `size` bytes at `data` to `path`, replacing what was there.
+inline void WriteInput(const std::string& path, const void* data, size_t size) {
+  FILE* out = fopen(path.c_str(), "wb");
+  FUZZ_CHECK(out != nullptr && (size == 0 || fwrite(data, 1, size, out) == size) && fclose(out) == 0,
+             "cannot write " + path);
+}
+
 // The first entry of `folder` other than "." and "..", or "" when it has
 // none (or cannot be read).
 inline std::string FirstEntry(const std::string& folder) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/dynlib.h"
 #include "common/utf8.h"
 #include "tests/support/test_support.h"
 
@@ -218,8 +219,27 @@ TEST_F(ListFilesTest, CurrentFolderIsReadSetAndUsedByBarePatterns) {
   EXPECT_EQ(fs::path(saved.c_str()), fs::current_path());
 }
 
-// The loader itself is tested with dynlib; here only the wide-name conversion.
-TEST(AsFileLibrary, WideNamesReachTheLoader) {
+// Library names in the Windows style resolve to shared objects beside the
+// program, through the wide names too.
+TEST(DynLib, DllNamesResolveToSharedObjectsBesideTheProgram) {
+  void* bare = ascommon::LoadDynLib("quintrel.dll");
+  ASSERT_NE(nullptr, bare);
+  EXPECT_NE(nullptr, ascommon::GetDynLibSymbol(bare, "GetTracerW"));
+  EXPECT_EQ(nullptr, ascommon::GetDynLibSymbol(bare, "NoSuchExport"));
+  // A backslashed folder and an upper-case extension still find the library.
+  void* with_folder =
+      ascommon::LoadDynLib((Backslashed(tervo_test::ProgramFolder()) + "\\quintrel.DLL").c_str());
+  EXPECT_EQ(bare, with_folder);
+  ascommon::FreeDynLib(with_folder);
+  ascommon::FreeDynLib(bare);
+
+  tervo_test::TempDir empty;
+  EXPECT_EQ(nullptr, ascommon::LoadDynLib((empty.path() + "/quintrel.dll").c_str()));
+  EXPECT_EQ(nullptr, ascommon::LoadDynLib("no_such_library.dll"));
+  EXPECT_EQ(nullptr, ascommon::LoadDynLib(nullptr));
+  EXPECT_EQ(nullptr, ascommon::LoadDynLib(""));
+  ascommon::FreeDynLib(nullptr);
+
   void* lib = ascommon::LoadLibrary(u"iconv.dll");
   ASSERT_NE(nullptr, lib);
   EXPECT_NE(nullptr, ascommon::GetProcedure(lib, "iconv_open"));

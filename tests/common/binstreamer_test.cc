@@ -91,7 +91,7 @@ class BinStreamerTest : public ::testing::Test {
   tervo_test::TempDir work_;
 };
 
-TEST_F(BinStreamerTest, WrittenFileHasTheHeaderPayloadDigestAndScrambling) {
+TEST_F(BinStreamerTest, WrittenFileHasTheHeaderPayloadDigestAndScramblingAndReadsBack) {
   const std::string path = WriteSample();
 
   Bytes plain(128, 0);
@@ -104,11 +104,9 @@ TEST_F(BinStreamerTest, WrittenFileHasTheHeaderPayloadDigestAndScrambling) {
   std::copy(digest.begin(), digest.end(), plain.begin());
   for (uint8_t& b : plain) b ^= 0xA7;
   EXPECT_EQ(plain, ReadBytesOf(path));
-}
 
-TEST_F(BinStreamerTest, ReadingGivesTheHeaderBack) {
-  const std::string path = WriteSample();
-  // The version is taken from the file; the one given here is ignored.
+  // Reading gives the header back; the version is taken from the file, the
+  // one given here is ignored.
   CBinaryStreamer in(path.c_str(), kRead, Work(), 99);
   EXPECT_EQ(3u, in.version());
   EXPECT_STREQ("File description should go here!", in.description().c_str());

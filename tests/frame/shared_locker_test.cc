@@ -6,10 +6,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <latch>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -31,37 +29,27 @@ constexpr auto kStillWaiting = std::chrono::milliseconds(100);
 
 constexpr const char* kDeletedText =
     "ASInternalException - CODE: 0 MESSAGE: Unable to lock resource read only because it is being deleted!";
-constexpr const char* kDeletedWriteLog =
-    "[ANTISPAM EXCEPTION] [    shared_locker.cc:149 ] - ASInternalException - CODE: 0 MESSAGE: "
-    "Unable to lock resource read only because it is being deleted!\n";
 
-// A count that threads raise and others wait on.
-class Counter {
- public:
-  void Add() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ++value_;
-    }
-    cv_.notify_all();
-  }
-  // True once the count reaches `n`; false when `timeout` passes first.
-  template <class Duration>
-  bool WaitFor(int n, Duration timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return cv_.wait_for(lock, timeout, [&] { return value_ >= n; });
-  }
+// The log line of a raise at `line` of shared_locker.cc: the exception's text.
+std::string RaiseLog(int line, const std::string& what) {
+  return "[ANTISPAM EXCEPTION] [    shared_locker.cc:" + std::to_string(line) + " ] - " + what + "\n";
+}
 
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  int value_ = 0;
-};
+// True once `count` reaches `n`; false when `timeout` passes first.
+template <class Duration>
+bool WaitFor(const std::atomic<int>& count, int n, Duration timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (count.load() < n) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
 
 // Waits for something the test depends on. Not getting it means the threads
 // are deadlocked and joining them would hang, so the program stops here.
-void MustReach(Counter& counter, int n, const char* what) {
-  if (!counter.WaitFor(n, kDeadlockGuard)) {
+void MustReach(const std::atomic<int>& count, int n, const char* what) {
+  if (!WaitFor(count, n, kDeadlockGuard)) {
     fprintf(stderr, "deadlock: %s did not happen\n", what);
     fflush(stderr);
     abort();
@@ -86,61 +74,40 @@ Raised CatchInternal(const std::function<void()>& f) {
   return r;
 }
 
-TEST(SharedLockerTest, TwoReadersHoldTheLockAtOnce) {
-  CSharedLocker locker;
-  Counter inside, checked, release;
-  std::atomic<int32_t> seen[2] = {0, 0};
-  auto reader = [&](int i) {
-    locker.LockReadOnly();
-    inside.Add();
-    // Each reader waits inside for the other one: were they exclusive, the
-    // second could never get in.
-    MustReach(inside, 2, "both readers inside");
-    seen[i] = locker.GetReaderCount();
-    checked.Add();
-    MustReach(release, 1, "release");
-    locker.UnlockReadOnly();
-  };
-  std::thread first(reader, 0), second(reader, 1);
-  MustReach(checked, 2, "both readers checked the count");
-  release.Add();
-  first.join();
-  second.join();
-  EXPECT_EQ(2, seen[0].load());
-  EXPECT_EQ(2, seen[1].load());
-  EXPECT_EQ(0, locker.GetReaderCount());
-}
-
 TEST(SharedLockerTest, WriterWaitsUntilEveryReaderHasUnlocked) {
   CSharedLocker locker;
-  Counter inside, unlock_first, unlock_second, first_gone, writer_asking, writer_in;
-  auto reader = [&](Counter& unlock, Counter* gone) {
+  std::atomic<int> inside{0}, unlock_first{0}, unlock_second{0}, first_gone{0}, writer_asking{0},
+      writer_in{0};
+  auto reader = [&](std::atomic<int>& unlock, std::atomic<int>* gone) {
     locker.LockReadOnly();
-    inside.Add();
+    ++inside;
     MustReach(unlock, 1, "reader release");
     locker.UnlockReadOnly();
-    if (gone != nullptr) gone->Add();
+    if (gone != nullptr) ++*gone;
   };
   std::thread first(reader, std::ref(unlock_first), &first_gone);
   std::thread second(reader, std::ref(unlock_second), nullptr);
+  // Both readers hold the lock at once: were readers exclusive, the second
+  // could never get in.
   MustReach(inside, 2, "both readers inside");
+  EXPECT_EQ(2, locker.GetReaderCount());
 
   std::atomic<int32_t> readers_seen_by_writer{-1};
   std::thread writer([&] {
-    writer_asking.Add();
+    ++writer_asking;
     locker.LockWrite();
     readers_seen_by_writer = locker.GetReaderCount();
-    writer_in.Add();
+    ++writer_in;
     locker.UnlockWrite();
   });
   MustReach(writer_asking, 1, "writer started");
   // The event starts signalled, so the writer wakes once and must wait again.
-  EXPECT_FALSE(writer_in.WaitFor(1, kStillWaiting)) << "writer entered with two readers inside";
-  unlock_first.Add();
+  EXPECT_FALSE(WaitFor(writer_in, 1, kStillWaiting)) << "writer entered with two readers inside";
+  ++unlock_first;
   MustReach(first_gone, 1, "first reader unlocked");
   EXPECT_EQ(1, locker.GetReaderCount());
-  EXPECT_FALSE(writer_in.WaitFor(1, kStillWaiting)) << "writer entered with one reader inside";
-  unlock_second.Add();
+  EXPECT_FALSE(WaitFor(writer_in, 1, kStillWaiting)) << "writer entered with one reader inside";
+  ++unlock_second;
   MustReach(writer_in, 1, "writer entered after the last reader left");
   first.join();
   second.join();
@@ -183,14 +150,14 @@ TEST(SharedLockerTest, WaitersBlockUntilTheHolderLetsGo) {
     CSharedLocker locker;
     std::optional<auto_locker> guard;
     row.hold(locker, guard);
-    Counter asking, done;
+    std::atomic<int> asking{0}, done{0};
     std::thread waiter([&] {
-      asking.Add();
+      ++asking;
       row.wait(locker);
-      done.Add();
+      ++done;
     });
     MustReach(asking, 1, "waiter started");
-    EXPECT_FALSE(done.WaitFor(1, kStillWaiting)) << "got in while the holder held on";
+    EXPECT_FALSE(WaitFor(done, 1, kStillWaiting)) << "got in while the holder held on";
     EXPECT_FALSE(locker.IsDeleted());
     row.let_go(locker, guard);
     MustReach(done, 1, "waiter got in after the holder let go");
@@ -199,7 +166,8 @@ TEST(SharedLockerTest, WaitersBlockUntilTheHolderLetsGo) {
   }
 }
 
-// What raises, with its text, code and log line (empty: no line).
+// What raises, with its text, code and the line of shared_locker.cc that logs
+// it (0: not logged).
 TEST(SharedLockerTest, RaisesWithTextCodeAndLogLine) {
   struct Row {
     const char* name;
@@ -207,30 +175,24 @@ TEST(SharedLockerTest, RaisesWithTextCodeAndLogLine) {
     std::function<void(CSharedLocker&)> call;
     const char* what;
     int32_t code;
-    const char* log;
+    int log_line;
   };
+  constexpr int32_t kDefault = ASInternalException::kDefaultCode;
   const Row rows[] = {
-      {"read lock while deleted", true, [](CSharedLocker& l) { l.LockReadOnly(); }, kDeletedText, 0, ""},
-      {"write lock while deleted", true, [](CSharedLocker& l) { l.LockWrite(); }, kDeletedText,
-       ASInternalException::kDefaultCode, kDeletedWriteLog},
-      {"deleted twice", true, [](CSharedLocker& l) { l.MarkDeleted(); }, kDeletedText,
-       ASInternalException::kDefaultCode, kDeletedWriteLog},
+      {"read lock while deleted", true, [](CSharedLocker& l) { l.LockReadOnly(); }, kDeletedText, 0, 0},
+      {"write lock while deleted", true, [](CSharedLocker& l) { l.LockWrite(); }, kDeletedText, kDefault, 149},
+      {"deleted twice", true, [](CSharedLocker& l) { l.MarkDeleted(); }, kDeletedText, kDefault, 149},
       {"read guard while deleted", true,
-       [](CSharedLocker& l) { auto_locker g(&l, auto_locker::kReadOnly, true); }, kDeletedText, 0, ""},
+       [](CSharedLocker& l) { auto_locker g(&l, auto_locker::kReadOnly, true); }, kDeletedText, 0, 0},
       {"write guard while deleted", true,
-       [](CSharedLocker& l) { auto_locker g(&l, auto_locker::kWrite, true); }, kDeletedText,
-       ASInternalException::kDefaultCode, kDeletedWriteLog},
+       [](CSharedLocker& l) { auto_locker g(&l, auto_locker::kWrite, true); }, kDeletedText, kDefault, 149},
       // The texts name code 0; the exception keeps its class's code.
       {"reset while not deleted", false, [](CSharedLocker& l) { l.ResetDeleteFlag(); },
        "ASInternalException - CODE: 0 MESSAGE: The resource is not being deleted! Cannot reset its delete flag.",
-       -3,
-       "[ANTISPAM EXCEPTION] [    shared_locker.cc:245 ] - ASInternalException - CODE: 0 MESSAGE: "
-       "The resource is not being deleted! Cannot reset its delete flag.\n"},
+       -3, 245},
       {"guard over no locker", false,
        [](CSharedLocker&) { auto_locker g(nullptr, auto_locker::kReadOnly, false); },
-       "ASInternalException - CODE: 0 MESSAGE: Null locker data in auto_locker!", -3,
-       "[ANTISPAM EXCEPTION] [    shared_locker.cc:294 ] - ASInternalException - CODE: 0 MESSAGE: "
-       "Null locker data in auto_locker!\n"},
+       "ASInternalException - CODE: 0 MESSAGE: Null locker data in auto_locker!", -3, 294},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -242,11 +204,11 @@ TEST(SharedLockerTest, RaisesWithTextCodeAndLogLine) {
     EXPECT_EQ(row.what, r.what);
     EXPECT_EQ(row.code, r.code);
     const std::vector<std::string> lines = trace.lines();
-    if (*row.log == '\0') {
+    if (row.log_line == 0) {
       EXPECT_TRUE(lines.empty());
     } else {
       ASSERT_EQ(1u, lines.size());
-      EXPECT_EQ(row.log, lines[0]);
+      EXPECT_EQ(RaiseLog(row.log_line, row.what), lines[0]);
       EXPECT_EQ(0, trace.levels()[0]);
     }
     // The raise took no section: after a reset both locks work on this

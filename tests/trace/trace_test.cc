@@ -1,16 +1,24 @@
+// The trace frame, the exceptions that log through it, and several threads
+// writing through one trace of the trace library.
 #include "src/trace/trace.h"
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 
+#include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "common/utf8.h"
+#include "src/exceptions/asexception.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 using tervo_test::ReadFile;
 using tervo_test::ScopedEnv;
+using tervo_test::SplitLines;
 using tervo_test::TempDir;
 
 TEST(Trace, FileNameCutsOnlyAtBackslashes) {
@@ -83,6 +91,129 @@ TEST(Trace, UnusableLogFolderKeepsTheDummyTrace) {
   AS_LOG(0, 1, "goes nowhere");
   ASTraceTakeDown();
   EXPECT_EQ(dummy, g_pTrace);
+}
+
+TEST(Exceptions, TextsAndCodesOfEachClass) {
+  auto check = [](const AException& e, const char* what, int32_t code) {
+    SCOPED_TRACE(what);
+    EXPECT_STREQ(what, e.what());
+    EXPECT_EQ(code, e.GetCode());
+    EXPECT_FALSE(e.GetFlag());
+  };
+  check(AException(), "Antispam Exception", -1);
+  check(ASException(), "unknown exception", -1);
+  check(ASException("read %d of %s", 3, "imwords.dat"), "read 3 of imwords.dat", -1);
+  check(ASException(-700, "Could not access file [%s]", "x"), "Could not access file [x]", -700);
+  check(ASException(static_cast<const char*>(nullptr)), "unknown exception", 0);
+  check(ASBadPtrException("x"), "x", -1);
+  check(ASFileException("x"), "x", -1);
+  check(ASMemException("x"), "x", -2);
+  check(ASMemException(static_cast<const char*>(nullptr)), "unknown exception", -2);
+  check(InvalidIndexException(), "unknown exception", -301);
+  // The code in the text is only text: the class keeps its own code.
+  check(ASInternalException("ASInternalException - CODE: %d MESSAGE: Null locker!", 0),
+        "ASInternalException - CODE: 0 MESSAGE: Null locker!", -3);
+  check(ASInternalException(0, "being deleted"), "being deleted", 0);
+}
+
+TEST(Exceptions, MessageIsCutAt512AndCopiedWhole) {
+  std::string long_text(600, 'q');
+  ASFileException e("%s", long_text.c_str());
+  EXPECT_EQ(std::string(512, 'q'), e.what());
+
+  ASFileException copy = e;
+  EXPECT_EQ(std::string(512, 'q'), copy.what());
+  EXPECT_EQ(e.GetCode(), copy.GetCode());
+}
+
+TEST(Exceptions, RaiseLogsThenThrowsTheSameText) {
+  tervo_test::CapturingTrace capture;
+  try {
+    AS_RAISE(ASBadPtrException, 226, "[IM Words Filter] Invalid item to process");
+    FAIL() << "no throw";
+  } catch (const std::exception& e) {
+    EXPECT_STREQ("ASBadPtrException - MESSAGE: [IM Words Filter] Invalid item to process",
+                 e.what());
+    ASSERT_NE(nullptr, dynamic_cast<const ASBadPtrException*>(&e));
+  }
+  ASSERT_EQ(1u, capture.lines().size());
+  EXPECT_EQ("[ANTISPAM EXCEPTION] [       trace_test.cc:226 ] - ASBadPtrException - MESSAGE: "
+            "[IM Words Filter] Invalid item to process\n",
+            capture.lines()[0]);
+  EXPECT_EQ(0, capture.levels()[0]);
+}
+
+TEST(Exceptions, RaiseWithCodePutsTheCodeBeforeTheArguments) {
+  tervo_test::CapturingTrace capture;
+  int evaluations = 0;
+  auto next_code = [&] {
+    ++evaluations;
+    return -700;
+  };
+  try {
+    AS_RAISE_CODE(ASFileException, 9, next_code(), "Could not access file [%s]", "a.dat");
+    FAIL() << "no throw";
+  } catch (const AException& e) {
+    EXPECT_STREQ("ASFileException - CODE: -700 MESSAGE: Could not access file [a.dat]", e.what());
+    EXPECT_EQ(-1, e.GetCode());
+  }
+  EXPECT_EQ(1, evaluations);
+  ASSERT_EQ(1u, capture.lines().size());
+  EXPECT_EQ("[ANTISPAM EXCEPTION] [       trace_test.cc:9   ] - ASFileException - CODE: -700 "
+            "MESSAGE: Could not access file [a.dat]\n",
+            capture.lines()[0]);
+}
+
+TEST(Exceptions, QuietRaisesWriteNoLine) {
+  tervo_test::CapturingTrace capture;
+  EXPECT_THROW(AS_THROW_QUIET(ASException, "x"), ASException);
+  try {
+    AS_THROW_QUIET_CODE(ASInternalException, 0,
+                        "Unable to lock resource read only because it is being deleted!");
+  } catch (const ASException& e) {
+    EXPECT_STREQ("ASInternalException - CODE: 0 MESSAGE: Unable to lock resource read only "
+                 "because it is being deleted!",
+                 e.what());
+    EXPECT_EQ(-3, e.GetCode());
+  }
+  EXPECT_TRUE(capture.lines().empty());
+}
+
+// Every line from many threads must arrive whole.
+TEST(TraceThreads, LinesFromManyThreadsAreNeverTorn) {
+  TempDir dir;
+  ScopedEnv folder("AS_TRACER_PATH", dir.path().c_str());
+  ScopedEnv every_level("TERVO_TRACE_LEVEL", nullptr);
+  ASTraceSetUp();
+  ASSERT_EQ(nullptr, dynamic_cast<CDummyTrace*>(g_pTrace));
+
+  constexpr int kThreads = 4;
+  constexpr int kLines = 400;
+  // Payload lengths vary (some beyond the trace's 1 KiB stack buffer) so a
+  // torn or interleaved write would show in the line's content.
+  auto payload = [](int t, int i) { return std::string(1 + (t * 131 + i * 17) % 1500, 'a' + t); };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &payload] {
+      for (int i = 0; i < kLines; ++i) AS_LOG(0, 1, "%d %d %s", t, i, payload(t, i).c_str());
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  ASTraceTakeDown();
+
+  std::vector<std::string> lines = SplitLines(ReadFile(dir.File("as2_debug.log")));
+  ASSERT_EQ(static_cast<size_t>(kThreads * kLines), lines.size());
+  const std::string prefix = "[ANTISPAM          ] [       trace_test.cc:1   ] - ";
+  std::set<std::pair<int, int>> seen;
+  for (const std::string& line : lines) {
+    ASSERT_EQ(prefix, line.substr(0, prefix.size())) << line;
+    int t = -1, i = -1, consumed = 0;
+    ASSERT_EQ(2, sscanf(line.c_str() + prefix.size(), "%d %d %n", &t, &i, &consumed)) << line;
+    ASSERT_TRUE(t >= 0 && t < kThreads && i >= 0 && i < kLines) << line;
+    EXPECT_EQ(payload(t, i), line.substr(prefix.size() + consumed));
+    EXPECT_TRUE(seen.emplace(t, i).second) << "duplicate " << line;
+  }
+  EXPECT_EQ(static_cast<size_t>(kThreads * kLines), seen.size());
 }
 
 }  // namespace
