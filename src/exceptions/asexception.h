@@ -92,12 +92,16 @@ class ASInternalException : public ASException {
 
 // Logs the exception line and throws `Class` with "Class - MESSAGE: text".
 // `text` must be a string literal; `line` is the source line to report.
-#define AS_RAISE(Class, line, text, ...)                                    \
-  do {                                                                      \
-    g_pTrace->Trace(0, AS_EXCEPTION_PREFIX #Class " - MESSAGE: " text "\n", \
-                    ASFileName(__FILE_NAME__),                              \
-                    (line)__VA_OPT__(, ) __VA_ARGS__);                      \
-    throw Class(#Class " - MESSAGE: " text __VA_OPT__(, ) __VA_ARGS__);     \
+#define AS_RAISE(Class, line, text, ...) \
+  AS_RAISE_AT_LEVEL(0, Class, line, text __VA_OPT__(, ) __VA_ARGS__)
+
+// As AS_RAISE, with the log line at trace level `level`.
+#define AS_RAISE_AT_LEVEL(level, Class, line, text, ...)                         \
+  do {                                                                          \
+    g_pTrace->Trace((level), AS_EXCEPTION_PREFIX #Class " - MESSAGE: " text "\n", \
+                    ASFileName(__FILE_NAME__),                                  \
+                    (line)__VA_OPT__(, ) __VA_ARGS__);                          \
+    throw Class(#Class " - MESSAGE: " text __VA_OPT__(, ) __VA_ARGS__);         \
   } while (0)
 
 // As AS_RAISE for a raise that names a code: the text reads

@@ -1,0 +1,49 @@
+#include "src/engines/assl/acontextif.h"
+
+#include "src/exceptions/asexception.h"
+
+namespace nsAssl {
+
+namespace {
+
+// Inserts or replaces; false when the memory cannot be had.
+template <class V>
+bool Store(ascommon::CMap<sstring, V>* map, const sstring& name, const V& value) {
+  if (V* present = map->Lookup(name)) {
+    *present = value;
+    return true;
+  }
+  return map->Insert(name, value) == 0;
+}
+
+}  // namespace
+
+void ContextInterface::SetIntVariable(const sstring& name, int32_t value) {
+  if (!Store(&int_variables_, name, value)) AS_RAISE(ASException, 58, "memory problems");
+}
+
+void ContextInterface::SetStringVariable(const sstring& name, const sstring& value) {
+  if (!Store(&string_variables_, name, value)) AS_RAISE(ASException, 99, "memory problems");
+}
+
+int32_t ContextInterface::GetIntVariable(const sstring& name, int32_t* value) const {
+  const int32_t* present = int_variables_.Lookup(name);
+  if (present == nullptr) {
+    AS_LOG(3, 85, "variable with given name does not exist");
+    return -1;
+  }
+  *value = *present;
+  return 0;
+}
+
+int32_t ContextInterface::GetStringVariable(const sstring& name, sstring* value) const {
+  const sstring* present = string_variables_.Lookup(name);
+  if (present == nullptr) {
+    AS_LOG(3, 126, "variable with given name does not exist");
+    return -1;
+  }
+  *value = *present;
+  return 0;
+}
+
+}  // namespace nsAssl

@@ -1,0 +1,57 @@
+// The context through which rules read one item and keep that item's rule-run
+// state: the fired rules, the variables actions set, the per-rule records and
+// the rule executing now. The IM kind (imcontextif.h) presents a message's
+// two texts; mail and HTTP kinds come later.
+//
+// A context belongs to one item and is used by the one thread processing it.
+#ifndef TERVO_SRC_ENGINES_ASSL_ACONTEXTIF_H_
+#define TERVO_SRC_ENGINES_ASSL_ACONTEXTIF_H_
+
+#include <stdint.h>
+
+#include "common/item.h"
+#include "common/sstring.h"
+#include "src/common/array.h"
+#include "src/engines/assl/rules/rule.h"
+
+namespace nsAssl {
+
+class ContextInterface {
+ public:
+  // GetKind answers.
+  enum Kind : int32_t { kHttpContext = 1, kMailContext = 2, kImContext = 3 };
+
+  ContextInterface() = default;
+  virtual ~ContextInterface() = default;
+  ContextInterface(const ContextInterface&) = delete;
+  ContextInterface& operator=(const ContextInterface&) = delete;
+
+  // Takes from the item what the kind presents.
+  virtual void SetItem(ascommon::SItem* item) = 0;
+  virtual int32_t GetKind() const = 0;
+
+  // Variables: setting inserts the name or replaces its value (ASException
+  // "memory problems" when the memory cannot be had); getting copies the
+  // value out and answers 0, or logs "variable with given name does not
+  // exist" at level 3 and answers -1.
+  void SetIntVariable(const sstring& name, int32_t value);
+  void SetStringVariable(const sstring& name, const sstring& value);
+  int32_t GetIntVariable(const sstring& name, int32_t* value) const;
+  int32_t GetStringVariable(const sstring& name, sstring* value) const;
+
+  ascommon::CArray<uint64_t, 16>& fired_rules() { return fired_rules_; }
+  ascommon::CArray<CRule::StateInfo, 16>& rule_states() { return rule_states_; }
+  CRule* current_rule() const { return current_rule_; }
+  void set_current_rule(CRule* rule) { current_rule_ = rule; }
+
+ private:
+  ascommon::CArray<uint64_t, 16> fired_rules_;
+  ascommon::CMap<sstring, int32_t> int_variables_;
+  ascommon::CMap<sstring, sstring> string_variables_;
+  ascommon::CArray<CRule::StateInfo, 16> rule_states_;
+  CRule* current_rule_ = nullptr;
+};
+
+}  // namespace nsAssl
+
+#endif  // TERVO_SRC_ENGINES_ASSL_ACONTEXTIF_H_
