@@ -12,9 +12,23 @@
 #include "common/item.h"
 #include "common/sstring.h"
 #include "src/common/array.h"
-#include "src/engines/assl/rules/rule.h"
 
 namespace nsAssl {
+
+using ascommon::sstring;
+class CRule;
+
+// One rule's record in a context (CRule::StateInfo): the rule (null for a
+// free slot), its index, and what running it on this item has done so far.
+struct RuleStateInfo {
+  CRule* rule = nullptr;
+  uint64_t index = 0;
+  uint8_t executing = 0;
+  uint8_t overridden = 0;  // the result was given, not evaluated
+  uint8_t evaluated = 0;
+  float result = 0.0f;
+  uint8_t action_done[3] = {};
+};
 
 class ContextInterface {
  public:
@@ -40,7 +54,7 @@ class ContextInterface {
   int32_t GetStringVariable(const sstring& name, sstring* value) const;
 
   ascommon::CArray<uint64_t, 16>& fired_rules() { return fired_rules_; }
-  ascommon::CArray<CRule::StateInfo, 16>& rule_states() { return rule_states_; }
+  ascommon::CArray<RuleStateInfo, 16>& rule_states() { return rule_states_; }
   CRule* current_rule() const { return current_rule_; }
   void set_current_rule(CRule* rule) { current_rule_ = rule; }
 
@@ -48,7 +62,7 @@ class ContextInterface {
   ascommon::CArray<uint64_t, 16> fired_rules_;
   ascommon::CMap<sstring, int32_t> int_variables_;
   ascommon::CMap<sstring, sstring> string_variables_;
-  ascommon::CArray<CRule::StateInfo, 16> rule_states_;
+  ascommon::CArray<RuleStateInfo, 16> rule_states_;
   CRule* current_rule_ = nullptr;
 };
 

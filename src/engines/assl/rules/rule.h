@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "src/common/array.h"
+#include "src/engines/assl/acontextif.h"
 #include "src/engines/assl/parser/parser_state.h"
 #include "src/engines/assl/rules/items.h"
 
@@ -38,11 +39,7 @@ class CRule {
     uint64_t index;
     int32_t relevance;
   };
-  struct StateInfo {
-    CRule* rule;  // null for a free slot
-    uint64_t index;
-    uint8_t state[4];
-  };
+  typedef RuleStateInfo StateInfo;
 
   const sstring& name() const { return name_; }
   uint64_t index() const { return index_; }
