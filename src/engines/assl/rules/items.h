@@ -8,6 +8,8 @@
 
 #include "common/asalloc.h"
 #include "common/sstring.h"
+#include "src/engines/assl/acontextif.h"
+#include "src/engines/assl/engines.h"
 #include "src/engines/assl/parser/item_codes.h"
 #include "src/engines/assl/parser/recorded_rule.h"
 
@@ -35,6 +37,13 @@ class ACondition : public AItem {
   explicit ACondition(int32_t type) : AItem(kGroupCondition), type_(type) {}
   int32_t type() const { return type_; }  // a ConditionCode
 
+  // Prepares the condition once, before its rule first runs; raises
+  // ASException when it cannot be used.
+  virtual void Init(Engines*) {}
+  // The condition's result on one item's context; raises ASException on a
+  // failure.
+  virtual float Evaluate(Engines* engines, ContextInterface* context) = 0;
+
  private:
   int32_t type_;
 };
@@ -43,6 +52,7 @@ class ACondition : public AItem {
 class NoCondition : public ACondition {
  public:
   NoCondition() : ACondition(kCondNone) {}
+  float Evaluate(Engines*, ContextInterface*) override { return 1.0f; }
 };
 
 // An expression over other rules; owns every node of its tree.
@@ -52,8 +62,15 @@ class ExprCondition : public ACondition {
       : ACondition(kCondExpr), root_(root), nodes_(std::move(nodes)) {}
   ~ExprCondition() override;
   const expr_t* root() const { return root_; }
+  // Resolves each rule name into its index and initialises that rule.
+  void Init(Engines* engines) override;
+  float Evaluate(Engines* engines, ContextInterface* context) override;
+
+  static constexpr int kMaxDepth = 100;
 
  private:
+  float EvaluateNode(const expr_t* node, int depth, Engines* engines, ContextInterface* context);
+
   expr_t* root_;
   ascommon::Vector<expr_t*> nodes_;
 };
@@ -71,21 +88,37 @@ class MatchCondition : public ACondition {
   // text searched is lower-cased too). Answers 0 or the string's error.
   int32_t Pattern(sstring* out) const;
 
+  ~MatchCondition() override;
+  // Compiles the pattern of a regex match; logs the CF MATCH line.
+  void Init(Engines* engines) override;
+  float Evaluate(Engines* engines, ContextInterface* context) override;
+  bool is_cf() const { return cf_; }
+
   sstring what;         // the text or pattern, as written
   int32_t where = 0;    // a PlaceCode
   sstring header_name;  // of Headers::"x" and PartHeaders::"x"
   int32_t how = 0;      // a HowCode
   int32_t part_mode = 0;  // kPartRaw, kPartDecoded, or 0 when not given
+
+ private:
+  bool cf_ = false;
+  nsFernwick::RegExLib* lib_ = nullptr;  // that made regex_
+  FernwickRegEx* regex_ = nullptr;
 };
 
 // A match whose text starts with "(phrase matching)?" on a text place, an
 // HTML place or the SUBJECT header (place kHeadersSubject): phrase matching.
-class TokenMatchCondition : public MatchCondition {};
+class TokenMatchCondition : public MatchCondition {
+ public:
+  void Init(Engines*) override {}
+  float Evaluate(Engines* engines, ContextInterface* context) override;
+};
 
 // exists(place) and is_empty(place).
 class ExistsCondition : public ACondition {
  public:
   ExistsCondition() : ACondition(kCondExists) {}
+  float Evaluate(Engines* engines, ContextInterface* context) override;
   int32_t what = 0;
   sstring header_name;
   sstring collection;  // the header name of Headers::Collection
@@ -94,6 +127,7 @@ class ExistsCondition : public ACondition {
 class IsEmptyCondition : public ACondition {
  public:
   IsEmptyCondition() : ACondition(kCondIsEmpty) {}
+  float Evaluate(Engines* engines, ContextInterface* context) override;
   int32_t what = 0;
   sstring header_name;
 };
@@ -102,6 +136,7 @@ class IsEmptyCondition : public ACondition {
 class ExecCondition : public ACondition {
  public:
   ExecCondition() : ACondition(kCondExec) {}
+  float Evaluate(Engines* engines, ContextInterface* context) override;
   sstring function;
 };
 
@@ -109,6 +144,8 @@ class ExecCondition : public ACondition {
 class KNNCategCondition : public ACondition {
  public:
   KNNCategCondition() : ACondition(kCondKnnCateg) {}
+  void Init(Engines*) override;
+  float Evaluate(Engines* engines, ContextInterface* context) override;
   sstring category;
   int32_t number = 100;
 };
@@ -117,6 +154,7 @@ class KNNCategCondition : public ACondition {
 class ScoreGreaterCondition : public ACondition {
  public:
   ScoreGreaterCondition() : ACondition(kCondScoreGreater) {}
+  float Evaluate(Engines* engines, ContextInterface* context) override;
   sstring variable;
   int32_t compare_kind = 0;  // kAttrScoreCompareValue or kAttrScoreCompareName
   int32_t value = 0;
@@ -127,6 +165,7 @@ class ScoreGreaterCondition : public ACondition {
 class SizeGreaterCondition : public ACondition {
  public:
   SizeGreaterCondition() : ACondition(kCondSizeGreater) {}
+  float Evaluate(Engines* engines, ContextInterface* context) override;
   int32_t what = 0;  // kSizeTotal or kSizeAnyAttachment
   int32_t limit = 0;
 };
@@ -138,6 +177,11 @@ class AAction : public AItem {
   explicit AAction(int32_t type) : AItem(kGroupAction), type_(type) {}
   int32_t type() const { return type_; }  // an ActionCode
 
+  // Nothing to prepare for any action.
+  virtual void Init(Engines*) {}
+  // Performs the action on the item's context; raises ASException.
+  virtual void Execute(Engines* engines, ContextInterface* context) = 0;
+
  private:
   int32_t type_;
 };
@@ -147,6 +191,7 @@ class AAction : public AItem {
 class SetCategoryAction : public AAction {
  public:
   SetCategoryAction() : AAction(kActSetCategory) {}
+  void Execute(Engines* engines, ContextInterface* context) override;
   sstring category;
   int32_t kind = kAttrCategoryLiteral;  // or kAttrCategoryName
 };
@@ -154,6 +199,7 @@ class SetCategoryAction : public AAction {
 class IncreaseScoreAction : public AAction {
  public:
   IncreaseScoreAction() : AAction(kActIncreaseScore) {}
+  void Execute(Engines* engines, ContextInterface* context) override;
   int32_t increment = 0;
   sstring increment_name;
   int32_t increment_kind = kAttrIncreaseByValue;  // or kAttrIncreaseByName
@@ -163,6 +209,7 @@ class IncreaseScoreAction : public AAction {
 class MarkAction : public AAction {
  public:
   MarkAction() : AAction(kActMark) {}
+  void Execute(Engines* engines, ContextInterface* context) override;
   int32_t score = 0;
   sstring score_name;
   int32_t score_kind = kAttrMarkScoreValue;  // or kAttrMarkScoreName
@@ -173,6 +220,7 @@ class MarkAction : public AAction {
 class ExecAction : public AAction {
  public:
   ExecAction() : AAction(kActExec) {}
+  void Execute(Engines* engines, ContextInterface* context) override;
   sstring heuristic;
 };
 
@@ -180,6 +228,8 @@ class ExecAction : public AAction {
 class AddHeaderAction : public AAction {
  public:
   AddHeaderAction() : AAction(kActAddHeader) {}
+  // Headers belong to mail items: on other contexts the handle checks fail.
+  void Execute(Engines* engines, ContextInterface* context) override;
   sstring name;
   int32_t name_kind = 0;  // kAttrHeaderLiteral or kAttrHeaderNamed
   sstring value;

@@ -38,6 +38,98 @@ CRule::~CRule() {
   for (uint64_t i = 0; i < metainfo_.GetCount(); ++i) ascommon::Delete(metainfo_[i]);
 }
 
+void CRule::Init(Engines* engines) {
+  if (initializing_) AS_RAISE(ASException, __LINE__, "Cyclic initialization of rule %s", name_.c_str());
+  initializing_ = 1;
+  try {
+    if (!initialized_) {
+      condition_->Init(engines);
+      for (uint64_t i = 0; i < actions_.GetCount(); ++i) actions_[i]->Init(engines);
+      initialized_ = 1;
+    }
+  } catch (...) {
+    initializing_ = 0;
+    throw;
+  }
+  initializing_ = 0;
+}
+
+RuleStateInfo* CRule::Record(Engines* engines, ContextInterface* context) {
+  if (!enabled_) {
+    AS_LOG(0, __LINE__, "rule state for %s is disabled - returning zero", name_.c_str());
+    return nullptr;
+  }
+  if (!initialized_) {
+    AS_LOG(0, __LINE__, "rule %s not initialized yet or initialization failed", name_.c_str());
+    return nullptr;
+  }
+  if (context == nullptr) AS_RAISE(ASException, __LINE__, "invalid handle to context");
+  if (engines == nullptr) AS_RAISE(ASException, __LINE__, "invalid handle to engines");
+  return &context->rule_states()[index_];
+}
+
+void CRule::RunActions(Engines* engines, ContextInterface* context, RuleStateInfo* record) {
+  bool failed = false;
+  for (uint64_t i = 0; i < actions_.GetCount(); ++i) {
+    if (record->action_done[i]) continue;
+    try {
+      actions_[i]->Execute(engines, context);
+      record->action_done[i] = 1;
+    } catch (const ASException&) {
+      AS_LOG(0, __LINE__, "Rule %s action %d failed to execute", name_.c_str(), static_cast<int>(i));
+      failed = true;
+    }
+  }
+  if (failed) AS_RAISE(ASException, __LINE__, "one or more actions failed to execute");
+}
+
+float CRule::Exec(Engines* engines, ContextInterface* context) {
+  RuleStateInfo* record = Record(engines, context);
+  if (record == nullptr) return 0.0f;
+  if (record->executing) {
+    AS_RAISE(ASException, __LINE__, "cycled execution of rule %s on the same context", name_.c_str());
+  }
+  // Executing and current rule are restored on every way out.
+  struct Running {
+    RuleStateInfo* record;
+    ContextInterface* context;
+    CRule* previous;
+    ~Running() {
+      record->executing = 0;
+      context->set_current_rule(previous);
+    }
+  } running{record, context, context->current_rule()};
+  record->executing = 1;
+  context->set_current_rule(this);
+  if (!record->evaluated) {
+    const float evaluated = condition_->Evaluate(engines, context);
+    if (record->overridden) {
+      AS_LOG(0, __LINE__, "the condition evaluation was overriden to %lf",
+             static_cast<double>(record->result));
+    } else {
+      record->result = evaluated;
+    }
+    if (record->result != 0.0f && context->fired_rules().Add(index_) != 0) {
+      AS_RAISE(ASException, __LINE__, "memory problems");
+    }
+    record->evaluated = 1;
+  }
+  const float result = record->result;
+  if (result != 0.0f) RunActions(engines, context, record);
+  return result;
+}
+
+float CRule::ExecWithResult(float result, Engines* engines, ContextInterface* context) {
+  AS_LOG(0, __LINE__, "Rule %s condition result will be auto set to %lf", name_.c_str(),
+         static_cast<double>(result));
+  RuleStateInfo* record = Record(engines, context);
+  if (record == nullptr) return 0.0f;
+  record->overridden = 1;
+  record->result = result;
+  if (result != 0.0f) RunActions(engines, context, record);
+  return result;
+}
+
 const AMetainfo* CRule::Metainfo(int32_t type) const {
   for (uint64_t i = 0; i < metainfo_.GetCount(); ++i) {
     if (metainfo_[i]->type() == type) return metainfo_[i];

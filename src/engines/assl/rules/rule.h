@@ -41,6 +41,19 @@ class CRule {
   };
   typedef RuleStateInfo StateInfo;
 
+  // Initialises the condition and then each action, once (ASException
+  // "Cyclic initialization of rule %s" when the rule is reached again while
+  // it initialises). An exception leaves the rule uninitialised.
+  void Init(Engines* engines);
+  // Evaluates the rule on one item's context at most once and, when the
+  // result is not 0, runs each action not yet done on that context. 0.0
+  // for a disabled or uninitialised rule. ASException for null handles, for
+  // a rule reached again while it executes on the same context, and "one or
+  // more actions failed to execute" after running the others.
+  float Exec(Engines* engines, ContextInterface* context);
+  // As Exec with the condition's result given instead of evaluated.
+  float ExecWithResult(float result, Engines* engines, ContextInterface* context);
+
   const sstring& name() const { return name_; }
   uint64_t index() const { return index_; }
   void set_index(uint64_t index) { index_ = index; }
@@ -66,13 +79,17 @@ class CRule {
 
  private:
   friend class RuleBuilder;
+  // Checks the handles and answers the context's record of this rule, or
+  // null (after its log line) when the rule does not run.
+  RuleStateInfo* Record(Engines* engines, ContextInterface* context);
+  void RunActions(Engines* engines, ContextInterface* context, RuleStateInfo* record);
 
   sstring name_;
   uint64_t index_ = 0;
   int32_t position_ = -1;
   int32_t kind_ = kSimpleRule;
   uint8_t initialized_ = 0;
-  [[maybe_unused]] uint8_t initializing_ = 0;  // set while Init runs
+  uint8_t initializing_ = 0;  // set while Init runs
   uint8_t enabled_ = 1;
   uint8_t signature_ = 0;
   uint8_t apm_ = 0;
