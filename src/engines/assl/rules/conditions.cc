@@ -17,22 +17,26 @@ void ExprCondition::Init(Engines* engines) {
   if (engines == nullptr || engines->assl == nullptr) {
     AS_RAISE(ASException, __LINE__, "obtained an invalid handle to the ASSL engine");
   }
+  // A name is resolved once; the rule it names is initialised on every Init,
+  // so that a rule whose first attempt failed half-way still fails on a
+  // cycle the second time.
   for (expr_t* node : nodes_) {
-    if (!node->leaf || node->value_type != kValueName) continue;
-    if (node->name.empty()) AS_RAISE(ASException, __LINE__, "node->value.pstrval is NULL");
-    const int length = static_cast<int>(node->name.size());
-    uint64_t index = 0;
-    sstring name(node->name.data(), node->name.size());
-    if (engines->assl->GetRuleIndex(name, &index) != 0) {
-      AS_LOG(0, __LINE__, "[init] error: no index for rule %1.*s. Are you sure it is defined?",
-             length, node->name.data());
-      AS_RAISE(ASException, __LINE__, "pASSL->GetRuleIndex( %1.*s ) returned non-zero", length,
-               node->name.data());
+    if (!node->leaf) continue;
+    if (node->value_type == kValueName) {
+      if (node->name.empty()) AS_RAISE(ASException, __LINE__, "node->value.pstrval is NULL");
+      const int length = static_cast<int>(node->name.size());
+      sstring name(node->name.data(), node->name.size());
+      if (engines->assl->GetRuleIndex(name, &node->index) != 0) {
+        AS_LOG(0, __LINE__, "[init] error: no index for rule %1.*s. Are you sure it is defined?",
+               length, node->name.data());
+        AS_RAISE(ASException, __LINE__, "pASSL->GetRuleIndex( %1.*s ) returned non-zero", length,
+                 node->name.data());
+      }
+      node->value_type = kValueIndex;
     }
-    node->value_type = kValueIndex;
-    node->index = index;
-    if (engines->assl->InitRule(index, engines) != 0) {
-      AS_RAISE(ASException, __LINE__, "pASSL->InitRule( %d ) returned non-zero", static_cast<int>(index));
+    if (node->value_type == kValueIndex && engines->assl->InitRule(node->index, engines) != 0) {
+      AS_RAISE(ASException, __LINE__, "pASSL->InitRule( %d ) returned non-zero",
+               static_cast<int>(node->index));
     }
   }
 }

@@ -1,0 +1,206 @@
+// Rules initialised and run on IM contexts, over a stand-in rule engine.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "src/engines/assl/imcontextif.h"
+#include "src/engines/assl/rule_table.h"
+#include "src/exceptions/asexception.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using namespace nsAssl;
+
+// The rule table with the engine's face for expressions; rules are
+// initialised in index order, as the engine does, and a failure leaves the
+// rule uninitialised.
+class StandInEngine : public RuleRunner {
+ public:
+  explicit StandInEngine(const std::string& text)
+      : regex_(nsFernwick::Load(tervo_test::ProgramFolder().c_str())) {
+    engines_.assl = this;
+    engines_.regex = regex_.get();
+    ParserState state(&table_);
+    state.SetInputString(text.data(), text.size(), "t.slf");
+    EXPECT_EQ(state.Parse(), 0);
+    for (uint64_t i = 0; i < table_.RuleCount(); ++i) InitRule(i, &engines_);
+  }
+
+  int32_t GetRuleIndex(const sstring& name, uint64_t* index) override {
+    return table_.IndexOf(ascommon::String(name.c_str()), index) ? 0 : -1;
+  }
+  int32_t InitRule(uint64_t index, Engines* engines) override {
+    try {
+      table_.Rule(index)->Init(engines);
+      return 0;
+    } catch (const ASException&) {
+      return -1;
+    }
+  }
+  int32_t ExecRule(uint64_t index, Engines* engines, ContextInterface* context, float* result) override {
+    try {
+      *result = table_.Rule(index)->Exec(engines, context);
+      return 0;
+    } catch (const ASException&) {
+      return -1;
+    }
+  }
+
+  // A context for one message, with a record for every rule.
+  struct Item {
+    ascommon::CBlackBox io;
+    ascommon::SItem item;
+    CImContextInterface context;
+  };
+  std::unique_ptr<Item> NewItem(const char* text, const char* second) {
+    auto item = std::make_unique<Item>();
+    item->item.io = &item->io;
+    if (text != nullptr) item->item.input.SetText(ascommon::IM_TEXT_KEY, text);
+    if (second != nullptr) item->item.input.SetText(ascommon::IM_AUX_TEXT_KEY, second);
+    item->context.SetItem(&item->item);
+    for (uint64_t i = 0; i < table_.RuleCount(); ++i) {
+      RuleStateInfo record;
+      record.rule = table_.Rule(i);
+      record.index = i;
+      item->context.rule_states().Add(record);
+    }
+    return item;
+  }
+  CRule* Named(const char* name) {
+    uint64_t index = 0;
+    EXPECT_TRUE(table_.IndexOf(ascommon::String(name), &index)) << name;
+    return table_.Rule(index);
+  }
+  float Run(const char* name, Item* item) { return Named(name)->Exec(&engines_, &item->context); }
+  Engines* engines() { return &engines_; }
+
+ private:
+  struct Unload {
+    void operator()(nsFernwick::RegExLib* lib) const { nsFernwick::Release(lib); }
+  };
+  // Declared first: the rules free their patterns through the library.
+  std::unique_ptr<nsFernwick::RegExLib, Unload> regex_;
+  RuleTable table_;
+  Engines engines_;
+};
+
+std::string Var(ContextInterface* context, const char* name) {
+  sstring text;
+  int32_t number = 0;
+  if (context->GetStringVariable(sstring(name), &text) == 0) return text.c_str();
+  if (context->GetIntVariable(sstring(name), &number) == 0) return std::to_string(number);
+  return "-";
+}
+
+std::vector<std::string> Fired(StandInEngine::Item* item) {
+  std::vector<std::string> names;
+  auto& fired = item->context.fired_rules();
+  for (uint64_t i = 0; i < fired.GetCount(); ++i) {
+    names.push_back(item->context.rule_states()[fired[i]].rule->name().c_str());
+  }
+  return names;
+}
+
+const char kRules[] =
+    "rule a { condition: match(\"secret\", IM::Text, REGEX); actions: mark(\"a\", 1); metadata: none; }\n"
+    "rule b { condition: match(\"alone\", IM::Text, REGEX_INSENSITIVE); actions: mark(\"b\", 2); "
+    "  metadata: none; }\n"
+    "rule n { condition: match(\"secret\", Parts::Text, EXACT); actions: mark(\"n\", 3); metadata: none; }\n"
+    "metarule or { condition: a || b; actions: none; metadata: none; }\n"
+    "metarule all_or { condition: a ||| b; actions: none; metadata: none; }\n"
+    "metarule and { condition: n && b; actions: none; metadata: none; }\n"
+    "metarule all_and { condition: n &&& b; actions: none; metadata: none; }\n"
+    "metarule eq { condition: a == b; actions: none; metadata: none; }\n"
+    "metarule ne { condition: a != n; actions: none; metadata: none; }\n"
+    "metarule not { condition: !n; actions: mark(cat, 70); metadata: none; }\n";
+
+TEST(AsslExec, OperatorsEvaluateTheirSidesInOrder) {
+  StandInEngine engine(kRules);
+  const struct {
+    const char* rule;
+    float result;
+    std::vector<std::string> fired;
+    std::string category, score;
+  } cases[] = {
+      {"or", 1, {"a", "or"}, "a", "1"},              // b is not run
+      {"all_or", 1, {"a", "b", "all_or"}, "b", "2"},  // both run; b's mark comes last
+      {"and", 0, {}, "-", "-"},                       // n answers 0 on IM: b is not run
+      {"all_and", 0, {"b"}, "b", "2"},
+      {"eq", 1, {"a", "b", "eq"}, "b", "2"},
+      {"ne", 1, {"a", "ne"}, "a", "1"},
+      {"not", 1, {"not"}, "-", "70"},                 // a named category sets only SCORE
+  };
+  for (const auto& c : cases) {
+    auto item = engine.NewItem("our secret", "are you alone");
+    EXPECT_EQ(engine.Run(c.rule, item.get()), c.result) << c.rule;
+    EXPECT_EQ(Fired(item.get()), c.fired) << c.rule;
+    EXPECT_EQ(Var(&item->context, "CATEGORY"), c.category) << c.rule;
+    EXPECT_EQ(Var(&item->context, "SCORE"), c.score) << c.rule;
+  }
+}
+
+TEST(AsslExec, RunsOncePerItemAndRetriesFailedActions) {
+  StandInEngine engine(
+      "rule r { condition: none; actions: exec(f); mark(\"x\", 5); metadata: none; }\n"
+      "rule off { condition: none; actions: mark(\"y\", 1); metadata: enabled = false; }\n"
+      "rule s { condition: score_greater_than(total, 5); actions: none; metadata: none; }\n");
+  auto item = engine.NewItem("t", "t");
+  tervo_test::CapturingTrace trace;
+  EXPECT_THROW(engine.Run("r", item.get()), ASException);  // exec has no code heuristics engine
+  EXPECT_EQ(Var(&item->context, "SCORE"), "5");            // the other action ran
+  item->context.SetIntVariable(sstring("SCORE"), 0);
+  EXPECT_THROW(engine.Run("r", item.get()), ASException);  // only the failed action again
+  EXPECT_EQ(Var(&item->context, "SCORE"), "0");
+  EXPECT_EQ(Fired(item.get()), std::vector<std::string>{"r"});
+  EXPECT_EQ(engine.Run("off", item.get()), 0.0f);
+  EXPECT_EQ(trace.texts().back(), "rule state for off is disabled - returning zero");
+
+  EXPECT_EQ(engine.Run("s", item.get()), 0.0f);  // no such variable yet
+  auto other = engine.NewItem("t", "t");
+  other->context.SetIntVariable(sstring("total"), 5);
+  EXPECT_EQ(engine.Run("s", other.get()), 1.0f);
+  EXPECT_EQ(engine.Named("r")->ExecWithResult(0.0f, engine.engines(), &other->context), 0.0f);
+  EXPECT_EQ(Var(&other->context, "SCORE"), "-");
+}
+
+TEST(AsslExec, InitialisationFailuresLeaveTheRuleUnusable) {
+  std::string deep = "a";
+  for (int i = 0; i < 100; ++i) deep = "!(" + deep + ")";
+  tervo_test::CapturingTrace trace;
+  StandInEngine engine(
+      "metarule x { condition: y; actions: none; metadata: none; }\n"
+      "metarule y { condition: x; actions: none; metadata: none; }\n"
+      "rule bad { condition: match(\"[\", IM::Text, REGEX); actions: none; metadata: none; }\n"
+      "metarule ghost { condition: nobody; actions: none; metadata: none; }\n"
+      "rule a { condition: none; actions: none; metadata: none; }\n"
+      "metarule deep { condition: " + deep + "; actions: none; metadata: none; }\n");
+  const auto texts = trace.texts();
+  auto has = [&texts](const std::string& line) {
+    return std::find(texts.begin(), texts.end(), line) != texts.end();
+  };
+  EXPECT_TRUE(has("ASException - MESSAGE: Cyclic initialization of rule x"));
+  EXPECT_TRUE(has("ASException - MESSAGE: FastPCRE:could not initialize regex from string [[]"));
+  EXPECT_TRUE(has("[init] error: no index for rule nobody. Are you sure it is defined?"));
+  for (const char* name : {"x", "y", "bad", "ghost"}) {
+    EXPECT_FALSE(engine.Named(name)->is_initialized()) << name;
+  }
+  auto item = engine.NewItem("t", "t");
+  EXPECT_EQ(engine.Run("x", item.get()), 0.0f);
+  EXPECT_THROW(engine.Run("deep", item.get()), ASException);
+  EXPECT_EQ(trace.texts().back(), "ASException - MESSAGE: reached the maximum expression depth");
+}
+
+TEST(AsslExec, ImMatchesNeedBothTexts) {
+  StandInEngine engine(kRules);
+  auto item = engine.NewItem("our secret", nullptr);
+  tervo_test::CapturingTrace trace;
+  EXPECT_THROW(engine.Run("a", item.get()), ASException);
+  EXPECT_THROW(engine.Run("n", item.get()), ASException);  // before the place is looked at
+  EXPECT_EQ(trace.texts().back(), "ASException - MESSAGE: invalid content IM ");
+}
+
+}  // namespace
