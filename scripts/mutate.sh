@@ -238,6 +238,20 @@ FAULTS = [
   ("lint-cycle", "host/cli/rule_lint.cc",
    "if (state[name] == 1) {", "if (state[name] == 2) {",
    "lint: cycles between rules go unreported"),
+  ("exec-or-short", "src/engines/assl/rules/conditions.cc",
+   "return left != 0.0f ? left : side(node->right);",
+   "const float right = side(node->right); return left != 0.0f ? left : right;",
+   "rules: || runs its right side even when the left one fired"),
+  ("exec-score-at", "src/engines/assl/rules/conditions.cc",
+   "return score >= value ? 1.0f : 0.0f;", "return score > value ? 1.0f : 0.0f;",
+   "rules: score_greater_than is false at its constant"),
+  ("exec-done-flag", "src/engines/assl/rules/rule.cc",
+   "if (record->action_done[i]) continue;", "if (false) continue;",
+   "rules: a second run on one item repeats the actions that succeeded"),
+  ("exec-second-text", "src/engines/assl/rules/conditions.cc",
+   "const char* subject = lowered ? im->GetSecondText() : im->GetText();",
+   "const char* subject = im->GetText();",
+   "rules: insensitive matches read the text instead of its lower-cased form"),
 ]
 PY
 
