@@ -249,8 +249,8 @@ FAULTS = [
    "if (record->action_done[i]) continue;", "if (false) continue;",
    "rules: a second run on one item repeats the actions that succeeded"),
   ("exec-second-text", "src/engines/assl/rules/conditions.cc",
-   "const char* subject = lowered ? im->GetSecondText() : im->GetText();",
-   "const char* subject = im->GetText();",
+   "const bool lowered = how == kRegexInsensitive || how == kExactInsensitive;",
+   "const bool lowered = how == kExactInsensitive;",
    "rules: insensitive matches read the text instead of its lower-cased form"),
 ]
 PY
