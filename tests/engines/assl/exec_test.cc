@@ -204,3 +204,149 @@ TEST(AsslExec, ImMatchesNeedBothTexts) {
 }
 
 }  // namespace
+
+TEST(AsslExec, GivenResultsCfRulesAndCycledExecution) {
+  tervo_test::CapturingTrace trace;
+  StandInEngine engine(
+      "rule cf { condition: match(\"(CF-RULE)?x\", IM::Text, REGEX); actions: mark(\"a\", 1);"
+      "  metadata: none; }\n"
+      "rule later { condition: none; actions: mark(\"b\", 2); metadata: none; }\n");
+  auto item = engine.NewItem("nothing", "nothing");
+  EXPECT_EQ(engine.Named("cf")->ExecWithResult(1.0f, engine.engines(), &item->context), 1.0f);
+  EXPECT_EQ(Var(&item->context, "CATEGORY"), "a");
+  EXPECT_EQ(engine.Run("cf", item.get()), 1.0f);  // evaluated, but the given result stands
+  EXPECT_EQ(Fired(item.get()), std::vector<std::string>{"cf"});
+  EXPECT_EQ(engine.Run("later", item.get()), 1.0f);  // a later mark replaces both variables
+  EXPECT_EQ(Var(&item->context, "CATEGORY") + Var(&item->context, "SCORE"), "b2");
+  item->context.rule_states()[1].executing = 1;
+  EXPECT_THROW(engine.Run("later", item.get()), ASException);
+  const auto texts = trace.texts();
+  for (const char* line : {"CF MATCH: (CF-RULE)?x", "the condition evaluation was overriden to 1.000000",
+                           "ASException - MESSAGE: cycled execution of rule later on the same context"}) {
+    EXPECT_NE(std::find(texts.begin(), texts.end(), line), texts.end()) << line;
+  }
+}
+
+// Random rule sets and messages: running every signature through the rules
+// agrees with a plain evaluator of the same set written here.
+namespace model {
+
+struct Node {
+  int op = 0;      // 0 leaf; else an ExprOperator
+  int rule = -1;   // leaf: a rule, or -1 for the boolean
+  bool value = false;
+  int left = -1, right = -1;
+};
+
+struct Rule {
+  int word = -1;           // simple rules: the word to match, -1 for none
+  std::vector<Node> expr;  // meta-rules: the tree, root last
+  bool signature = false;
+};
+
+const char* const kWords[] = {"alpha", "bravo", "charlie", "delta"};
+
+std::string Text(const std::vector<Rule>& rules, const std::vector<Node>& expr, int n) {
+  const Node& node = expr[n];
+  if (node.op == 0) return node.rule >= 0 ? "r" + std::to_string(node.rule) : node.value ? "true" : "false";
+  if (node.op == kOpNot) return "!(" + Text(rules, expr, node.left) + ")";
+  return "(" + Text(rules, expr, node.left) + " " + OperatorText(node.op) + " " +
+         Text(rules, expr, node.right) + ")";
+}
+
+struct Run {
+  const std::vector<Rule>& rules;
+  const std::string& message;
+  std::vector<int> done;  // -1 not run, else 0 or 1
+  std::vector<std::string> fired;
+  std::string category = "-", score = "-";
+
+  float Node(const Rule& rule, int n) {
+    const model::Node& node = rule.expr[n];
+    switch (node.op) {
+      case 0: return node.rule >= 0 ? Exec(node.rule) : node.value;
+      case kOpOr: { float l = Node(rule, node.left); return l != 0 ? l : Node(rule, node.right); }
+      case kOpAllOr: { float l = Node(rule, node.left), r = Node(rule, node.right); return l != 0 ? l : r; }
+      case kOpAnd: { float l = Node(rule, node.left); return l == 0 ? l : Node(rule, node.right); }
+      case kOpAllAnd: { float l = Node(rule, node.left), r = Node(rule, node.right); return l == 0 ? l : r; }
+      case kOpEq: { bool l = Node(rule, node.left) != 0, r = Node(rule, node.right) != 0; return l == r; }
+      case kOpNe: { bool l = Node(rule, node.left) != 0, r = Node(rule, node.right) != 0; return l != r; }
+    }
+    return Node(rule, node.left) == 0;
+  }
+  float Exec(int i) {
+    if (done[i] < 0) {
+      const Rule& rule = rules[i];
+      done[i] = !rule.expr.empty() ? Node(rule, rule.expr.size() - 1) != 0
+                : rule.word < 0     ? 1
+                                    : message.find(kWords[rule.word]) != std::string::npos;
+      if (done[i]) {
+        fired.push_back("r" + std::to_string(i));
+        category = "c" + std::to_string(i);
+        score = std::to_string(i);
+      }
+    }
+    return done[i];
+  }
+};
+
+}  // namespace model
+
+TEST(AsslExec, SignaturesAgreeWithAPlainEvaluator) {
+  tervo_test::CapturingTrace quiet;
+  uint32_t seed = 12345;
+  auto next = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  for (int set = 0; set < 200; ++set) {
+    std::vector<model::Rule> rules(3 + next(10));
+    std::string text;
+    for (size_t i = 0; i < rules.size(); ++i) {
+      model::Rule& rule = rules[i];
+      rule.signature = next(2) == 0;
+      std::string condition;
+      if (i < 2 || next(3) == 0) {
+        rule.word = static_cast<int>(next(5)) - 1;
+        condition = rule.word < 0 ? "none" : std::string("match(\"") + model::kWords[rule.word] +
+                                                 "\", IM::Text, REGEX)";
+      } else {
+        // A random tree over earlier rules, built leaves first.
+        for (int k = 0; k < 1 + static_cast<int>(next(6)); ++k) {
+          model::Node node;
+          const int count = static_cast<int>(rule.expr.size());
+          if (count == 0 || next(3) == 0) {
+            node.rule = next(4) == 0 ? -1 : static_cast<int>(next(i));
+            node.value = next(2) == 0;
+          } else {
+            node.op = 1 + next(7);
+            node.left = count - 1;
+            node.right = node.op == kOpNot ? -1 : static_cast<int>(next(count));
+          }
+          rule.expr.push_back(node);
+        }
+        condition = model::Text(rules, rule.expr, rule.expr.size() - 1);
+      }
+      text += std::string(rule.expr.empty() ? "rule r" : "metarule r") + std::to_string(i) +
+              " { condition: " + condition + "; actions: mark(\"c" + std::to_string(i) + "\", " +
+              std::to_string(i) + "); metadata: " + (rule.signature ? "priority = 1;" : "none;") + " }\n";
+    }
+    StandInEngine engine(text);
+    for (int m = 0; m < 4; ++m) {
+      std::string message;
+      for (const char* word : model::kWords) {
+        if (next(2) == 0) message += std::string(word) + " ";
+      }
+      model::Run expected{rules, message, std::vector<int>(rules.size(), -1), {}};
+      auto item = engine.NewItem(message.c_str(), message.c_str());
+      for (size_t i = 0; i < rules.size(); ++i) {
+        if (!rules[i].signature) continue;
+        const std::string name = "r" + std::to_string(i);
+        ASSERT_EQ(engine.Run(name.c_str(), item.get()), expected.Exec(static_cast<int>(i))) << text;
+      }
+      EXPECT_EQ(Fired(item.get()), expected.fired) << text << message;
+      EXPECT_EQ(Var(&item->context, "CATEGORY"), expected.category) << text;
+      EXPECT_EQ(Var(&item->context, "SCORE"), expected.score) << text;
+    }
+  }
+}
