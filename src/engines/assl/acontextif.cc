@@ -16,6 +16,19 @@ bool Store(ascommon::CMap<sstring, V>* map, const sstring& name, const V& value)
   return map->Insert(name, value) == 0;
 }
 
+// Copies the value out and answers 0, or logs the miss (at `line`) and
+// answers -1.
+template <class V>
+int32_t Fetch(const ascommon::CMap<sstring, V>& map, const sstring& name, V* value, int line) {
+  const V* present = map.Lookup(name);
+  if (present == nullptr) {
+    AS_LOG(3, line, "variable with given name does not exist");
+    return -1;
+  }
+  *value = *present;
+  return 0;
+}
+
 }  // namespace
 
 void ContextInterface::SetIntVariable(const sstring& name, int32_t value) {
@@ -27,23 +40,11 @@ void ContextInterface::SetStringVariable(const sstring& name, const sstring& val
 }
 
 int32_t ContextInterface::GetIntVariable(const sstring& name, int32_t* value) const {
-  const int32_t* present = int_variables_.Lookup(name);
-  if (present == nullptr) {
-    AS_LOG(3, 85, "variable with given name does not exist");
-    return -1;
-  }
-  *value = *present;
-  return 0;
+  return Fetch(int_variables_, name, value, 85);
 }
 
 int32_t ContextInterface::GetStringVariable(const sstring& name, sstring* value) const {
-  const sstring* present = string_variables_.Lookup(name);
-  if (present == nullptr) {
-    AS_LOG(3, 126, "variable with given name does not exist");
-    return -1;
-  }
-  *value = *present;
-  return 0;
+  return Fetch(string_variables_, name, value, 126);
 }
 
 }  // namespace nsAssl
