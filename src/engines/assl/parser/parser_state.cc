@@ -172,28 +172,31 @@ void ParserState::DiscardRule() {
   error_ = false;
 }
 
-expr_t* ParserState::NewBoolLeaf(bool value) {
+expr_t* ParserState::NewNode() {
   RecordedRule* rule = Current();
   rule->nodes.reserve(rule->nodes.size() + 1);
   expr_t* node = ascommon::New<expr_t>();
-  node->value_type = kValueBool;
-  node->boolean = value ? 1 : 0;
   rule->nodes.push_back(node);
   return node;
 }
 
+expr_t* ParserState::NewBoolLeaf(bool value) {
+  expr_t* node = NewNode();
+  node->value_type = kValueBool;
+  node->boolean = value ? 1 : 0;
+  return node;
+}
+
 expr_t* ParserState::NewNameLeaf(const char* name, size_t length) {
-  expr_t* node = NewBoolLeaf(false);
+  expr_t* node = NewNode();
   node->value_type = kValueName;
-  node->boolean = 0;
   node->name.assign(name, length);
   return node;
 }
 
 expr_t* ParserState::NewOperator(int32_t op, expr_t* left, expr_t* right) {
-  expr_t* node = NewBoolLeaf(false);
+  expr_t* node = NewNode();
   node->leaf = false;
-  node->value_type = 0;
   node->op = op;
   node->left = left;
   node->right = right;

@@ -120,6 +120,8 @@ class ParserState {
 
  private:
   RecordedRule* Current();
+  // A blank node registered with the current rule.
+  expr_t* NewNode();
   void Tell(ParseListener::Kind kind, int line, const char* text);
 
   RuleSink* sink_;

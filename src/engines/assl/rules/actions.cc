@@ -19,8 +19,12 @@ const sstring& ScoreName() {
   return name;
 }
 
-bool IsMail(ContextInterface* context) {
-  return context->GetKind() == ContextInterface::kMailContext;
+// Whether `action` may act on the context: true on mail contexts, else
+// false after saying so at level 3.
+bool OnMail(ContextInterface* context, const char* action) {
+  if (context->GetKind() == ContextInterface::kMailContext) return true;
+  AS_LOG(3, __LINE__, "%s works on mail items only: nothing set", action);
+  return false;
 }
 
 }  // namespace
@@ -33,19 +37,13 @@ void MarkAction::Execute(Engines*, ContextInterface* context) {
 
 void SetCategoryAction::Execute(Engines*, ContextInterface* context) {
   if (context == nullptr) AS_RAISE_AT_LEVEL(1, ASException, 28, "invalid context handle");
-  if (!IsMail(context)) {
-    AS_LOG(3, __LINE__, "set_category works on mail items only: nothing set");
-    return;
-  }
+  if (!OnMail(context, "set_category")) return;
   if (kind == kAttrCategoryLiteral) context->SetStringVariable(CategoryName(), category);
 }
 
 void IncreaseScoreAction::Execute(Engines*, ContextInterface* context) {
   if (context == nullptr) AS_RAISE_AT_LEVEL(1, ASException, 29, "invalid context handle");
-  if (!IsMail(context)) {
-    AS_LOG(3, __LINE__, "increase_score works on mail items only: nothing set");
-    return;
-  }
+  if (!OnMail(context, "increase_score")) return;
   int32_t value = 0;
   if (context->GetIntVariable(variable, &value) != 0) {
     AS_LOG(3, 42, "variable %s does not exist. It will be added", variable.c_str());

@@ -17,25 +17,28 @@ namespace nsAssl {
 
 using ascommon::sstring;
 
-// The base of conditions, actions and metainfo: the item group it came from.
+// The base of conditions, actions and metainfo: the item group it came from
+// and its item code within that group.
 class AItem {
  public:
-  explicit AItem(int32_t kind) : kind_(kind) {}
+  AItem(int32_t kind, int32_t type) : kind_(kind), type_(type) {}
   virtual ~AItem() = default;
   AItem(const AItem&) = delete;
   AItem& operator=(const AItem&) = delete;
   int32_t kind() const { return kind_; }  // kGroupCondition, kGroupAction or kGroupMetainfo
+  // A ConditionCode, ActionCode or MetainfoCode.
+  int32_t type() const { return type_; }
 
  private:
   int32_t kind_;
+  int32_t type_;
 };
 
 // ---------------------------------------------------------------- conditions
 
 class ACondition : public AItem {
  public:
-  explicit ACondition(int32_t type) : AItem(kGroupCondition), type_(type) {}
-  int32_t type() const { return type_; }  // a ConditionCode
+  explicit ACondition(int32_t type) : AItem(kGroupCondition, type) {}
 
   // Prepares the condition once, before its rule first runs; raises
   // ASException when it cannot be used.
@@ -43,9 +46,6 @@ class ACondition : public AItem {
   // The condition's result on one item's context; raises ASException on a
   // failure.
   virtual float Evaluate(Engines* engines, ContextInterface* context) = 0;
-
- private:
-  int32_t type_;
 };
 
 // condition: none; fires whenever its rule runs.
@@ -174,16 +174,12 @@ class SizeGreaterCondition : public ACondition {
 
 class AAction : public AItem {
  public:
-  explicit AAction(int32_t type) : AItem(kGroupAction), type_(type) {}
-  int32_t type() const { return type_; }  // an ActionCode
+  explicit AAction(int32_t type) : AItem(kGroupAction, type) {}
 
   // Nothing to prepare for any action.
   virtual void Init(Engines*) {}
   // Performs the action on the item's context; raises ASException.
   virtual void Execute(Engines* engines, ContextInterface* context) = 0;
-
- private:
-  int32_t type_;
 };
 
 // The kinds below start as a literal category, a constant increment and a
@@ -247,15 +243,11 @@ class AddToHeaderAction : public AddHeaderAction {
 
 class AMetainfo : public AItem {
  public:
-  explicit AMetainfo(int32_t type) : AItem(kGroupMetainfo), type_(type) {}
-  int32_t type() const { return type_; }  // a MetainfoCode
+  explicit AMetainfo(int32_t type) : AItem(kGroupMetainfo, type) {}
   // The value; ASException "specific metainfo type %d does not have an
   // integer value" (or "a string value") for the other kind.
   virtual int32_t IntValue() const;
   virtual const sstring& StringValue() const;
-
- private:
-  int32_t type_;
 };
 
 class IntMetainfo : public AMetainfo {

@@ -25,11 +25,11 @@ int32_t MatchCondition::Pattern(sstring* out) const {
 }
 
 int32_t AMetainfo::IntValue() const {
-  AS_RAISE(ASException, __LINE__, "specific metainfo type %d does not have an integer value", type_);
+  AS_RAISE(ASException, __LINE__, "specific metainfo type %d does not have an integer value", type());
 }
 
 const sstring& AMetainfo::StringValue() const {
-  AS_RAISE(ASException, __LINE__, "specific metainfo type %d does not have a string value", type_);
+  AS_RAISE(ASException, __LINE__, "specific metainfo type %d does not have a string value", type());
 }
 
 CRule::~CRule() {
