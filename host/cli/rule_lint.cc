@@ -1,5 +1,7 @@
 #include "host/cli/rule_lint.h"
 
+#include <string.h>
+
 #include <algorithm>
 #include <exception>
 #include <filesystem>
@@ -120,7 +122,16 @@ bool Linter::AddRule(ascommon::UniquePtr<RecordedRule> recorded) {
   const std::string printed = PrintRule(*recorded);
   ascommon::UniquePtr<CRule> rule(CRule::Build(recorded.get(), this));
   if (rule == nullptr) return false;
-  if (auto* match = dynamic_cast<const MatchCondition*>(rule->condition())) {
+  if (auto* phrases = dynamic_cast<const TokenMatchCondition*>(rule->condition())) {
+    TokenMatchCondition probe;  // splits the phrases as the engine will
+    try {
+      probe.what = phrases->what;
+      probe.Init(nullptr);
+    } catch (const ASException& e) {
+      const char* text = strstr(e.what(), "MESSAGE: ");
+      Report(file_, condition_line, true, text != nullptr ? text + 9 : e.what());
+    }
+  } else if (auto* match = dynamic_cast<const MatchCondition*>(rule->condition())) {
     CheckRegex(*match, condition_line);
   }
   facts.reachable = rule->is_signature() || rule->is_apm_rule();

@@ -37,7 +37,9 @@ TEST(TervoLint, ReportsEachMistakeAtItsLine) {
          "metarule m1 { condition: m2 && ghost; actions: none; metadata: priority = 1; }\n"
          "metarule m2 { condition: m1; actions: none; metadata: none; }\n"
          "rule rx { condition: match(\"(a\", IM::Text, REGEX); actions: none; metadata: relevance = 1; }\n"
-         "rule sum { condition: match(\"a\", IM::Text, REGEX_SUMMARY); actions: none; metadata: none; }\n"
+         "rule sum { condition: match(\"a\", IM::Text, REGEX_SUMMARY); actions: none; metadata: none; }"
+         " rule ph { condition: match(\"(phrase matching)?, | !\", Parts::Text, EXACT); actions: none;"
+         " metadata: priority = 1; }\n"
          "garbage\n"
          "rule after { condition: exists(Headers::\"\xc3\xa9\"); actions: none; metadata: none; }\n"
          "/* open\n";
@@ -56,6 +58,7 @@ TEST(TervoLint, ReportsEachMistakeAtItsLine) {
             "2): (a\n"
             "imbad.slf:10: error: summary queries can only be performed on text parts or all "
             "headers\n"
+            "imbad.slf:10: error: the match string does not contain any phrase\n"
             "imbad.slf:11: error: syntax error, unexpected NAME, expecting end of file or RULE or "
             "METARULE\n"
             "imbad.slf:12: error: specific header name not ASCII\n"
@@ -69,10 +72,10 @@ TEST(TervoLint, ReportsEachMistakeAtItsLine) {
             "imbad.slf:10: warning: rule sum is never run: it is neither a signature nor an APM "
             "rule, and no expression uses it\n"
             "imbad.slf:7: warning: rules refer to each other in a cycle: m1 -> m2 -> m1\n"
-            "8 rules, 4 signatures, 1 APM rules, 2 discarded, 11 errors, 7 warnings\n");
+            "9 rules, 5 signatures, 1 APM rules, 2 discarded, 12 errors, 7 warnings\n");
 
   auto json = nlohmann::json::parse(RunTervo("lint --json imbad.slf", dir.path(), true).out);
-  EXPECT_EQ(json["errors"], 11);
+  EXPECT_EQ(json["errors"], 12);
   EXPECT_EQ(json["discarded"], 2);
   EXPECT_EQ(json["messages"][1]["line"], 3);
   EXPECT_EQ(json["messages"][1]["severity"], "error");

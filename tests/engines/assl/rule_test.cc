@@ -1,11 +1,14 @@
 #include "src/engines/assl/rules/rule.h"
 
+#include <string.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "src/engines/assl/rule_table.h"
+#include "src/engines/phrasematch/tokenizer.h"
 #include "src/exceptions/asexception.h"
 #include "tests/support/test_support.h"
 
@@ -189,6 +192,30 @@ TEST(AsslRule, NamesTheMissingPieceOfAnItem) {
   tervo_test::CapturingTrace trace;
   EXPECT_EQ(CRule::Build(&empty), nullptr);
   EXPECT_EQ(trace.texts(), std::vector<std::string>{"could not obtain condition from blackbox"});
+}
+
+TEST(AsslRule, PhraseMatchesFindWholeWordSequences) {
+  TokenMatchCondition phrases;
+  phrases.what = "(phrase matching)?meet me | our  secret|";
+  phrases.Init(nullptr);
+  EXPECT_EQ(phrases.phrase_count(), 2u);
+  const struct {
+    const char* text;
+    bool found;
+  } cases[] = {
+      {"can we meet me? no", true}, {"it's OUR secret", false},  // words compare exactly
+      {"(our) secret!", true},      {"meet, me", true},
+      {"meetme", false},            {"me meet", false},
+  };
+  for (const auto& c : cases) {
+    nsPhraseMatch::CTokenizedText text;
+    ASSERT_EQ(text.Tokenize(c.text, strlen(c.text)), 0);
+    EXPECT_EQ(phrases.FindIn(text.Tokens(), text.Count()), c.found) << c.text;
+  }
+  phrases.what = "(phrase matching)? | ?!";
+  tervo_test::CapturingTrace trace;
+  EXPECT_THROW(phrases.Init(nullptr), ASException);
+  EXPECT_EQ(trace.texts().back(), "ASException - MESSAGE: the match string does not contain any phrase");
 }
 
 }  // namespace

@@ -4,8 +4,12 @@
 // facilitator or engine, never by reading what is not there.
 #include <string.h>
 
+#include <algorithm>
+#include <new>
+
 #include "src/engines/assl/imcontextif.h"
 #include "src/engines/assl/rules/items.h"
+#include "src/engines/phrasematch/tokenizer.h"
 #include "src/exceptions/asexception.h"
 #include "src/trace/trace.h"
 
@@ -157,6 +161,42 @@ float MatchCondition::Evaluate(Engines*, ContextInterface* context) {
 
 // ------------------------------------------------ the mail-side conditions
 
+void TokenMatchCondition::Init(Engines*) {
+  words_.clear();
+  ends_.clear();
+  const char* text = what.c_str() + (sizeof kPhrasePrefix - 1);
+  const char* const end = what.c_str() + what.length();
+  try {
+    while (text <= end) {
+      const char* bar = static_cast<const char*>(memchr(text, '|', end - text));
+      if (bar == nullptr) bar = end;
+      nsPhraseMatch::CTokenizedText phrase;
+      const int32_t status = phrase.Tokenize(text, static_cast<uint32_t>(bar - text));
+      if (status == nsPhraseMatch::kTokenizeNoMemory) throw std::bad_alloc();
+      if (status == nsPhraseMatch::kTokenizeOk) {
+        words_.insert(words_.end(), phrase.Tokens(), phrase.Tokens() + phrase.Count());
+        ends_.push_back(words_.size());
+      }
+      text = bar + 1;
+    }
+  } catch (const std::bad_alloc&) {
+    AS_RAISE(ASException, __LINE__, "could not alloc memory");
+  }
+  if (ends_.empty()) AS_RAISE(ASException, __LINE__, "the match string does not contain any phrase");
+}
+
+bool TokenMatchCondition::FindIn(const uint32_t* tokens, uint32_t count) const {
+  size_t begin = 0;
+  for (size_t end : ends_) {
+    const uint32_t* first = words_.data() + begin;
+    if (std::search(tokens, tokens + count, first, words_.data() + end) != tokens + count) return true;
+    begin = end;
+  }
+  return false;
+}
+
+// The phrases are looked for in the parts of a mail, read through its
+// facilitator; an IM context has none.
 float TokenMatchCondition::Evaluate(Engines*, ContextInterface*) {
   AS_RAISE(ASException, __LINE__, "invalid reference to facilitator");
 }

@@ -106,12 +106,27 @@ class MatchCondition : public ACondition {
   FernwickRegEx* regex_ = nullptr;
 };
 
+inline constexpr char kPhrasePrefix[] = "(phrase matching)?";
+
 // A match whose text starts with "(phrase matching)?" on a text place, an
 // HTML place or the SUBJECT header (place kHeadersSubject): phrase matching.
+//
+// The text after the prefix is a list of phrases separated by '|'; each
+// phrase is the sequence of its words as the phrase tokenizer hashes them,
+// so "(phrase matching)?meet me | our secret" holds two phrases of two words.
 class TokenMatchCondition : public MatchCondition {
  public:
-  void Init(Engines*) override {}
+  // Splits the text into phrases; ASException "the match string does not
+  // contain any phrase" when no piece holds a word.
+  void Init(Engines* engines) override;
   float Evaluate(Engines* engines, ContextInterface* context) override;
+  size_t phrase_count() const { return ends_.size(); }
+  // Whether some phrase occurs as consecutive words of `tokens`.
+  bool FindIn(const uint32_t* tokens, uint32_t count) const;
+
+ private:
+  ascommon::Vector<uint32_t> words_;  // the phrases' hashes, one phrase after another
+  ascommon::Vector<size_t> ends_;     // where each phrase ends in words_
 };
 
 // exists(place) and is_empty(place).

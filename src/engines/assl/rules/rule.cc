@@ -218,8 +218,6 @@ bool PhrasePlace(int32_t where, const sstring& header) {
   return where >= kHtmlBody && where <= kHtmlScript;
 }
 
-constexpr char kPhrasePrefix[] = "(phrase matching)?";
-
 }  // namespace
 
 ACondition* RuleBuilder::MakeMatch(const RecordedItem& item) {
