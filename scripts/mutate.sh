@@ -252,6 +252,9 @@ FAULTS = [
    "const bool lowered = how == kRegexInsensitive || how == kExactInsensitive;",
    "const bool lowered = how == kExactInsensitive;",
    "rules: insensitive matches read the text instead of its lower-cased form"),
+  ("exec-phrase-split", "src/engines/assl/rules/conditions.cc",
+   "text = bar + 1;", "text = bar + 2;",
+   "rules: a phrase loses its first character after a bar"),
 ]
 PY
 

@@ -196,7 +196,7 @@ TEST(AsslRule, NamesTheMissingPieceOfAnItem) {
 
 TEST(AsslRule, PhraseMatchesFindWholeWordSequences) {
   TokenMatchCondition phrases;
-  phrases.what = "(phrase matching)?meet me | our  secret|";
+  phrases.what = "(phrase matching)?meet me|our  secret|";
   phrases.Init(nullptr);
   EXPECT_EQ(phrases.phrase_count(), 2u);
   const struct {
