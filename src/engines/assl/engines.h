@@ -10,6 +10,10 @@
 #include "common/sstring.h"
 #include "src/engines/fernwick/fernwicklib.h"
 
+namespace nsCodeHeur {
+class CCodeHeurEngine;
+}
+
 namespace nsAssl {
 
 class ContextInterface;
@@ -27,11 +31,32 @@ class RuleRunner {
                            float* result) = 0;
 };
 
+class CASSLEngine;
+
+// The engines of one signature set. The operations are defined with the rule
+// engine (engines.cc, target assl); rules and heuristics only read the fields.
 struct Engines {
-  RuleRunner* assl = nullptr;
-  void* code_heur = nullptr;  // the code heuristics engine; none in this build yet
+  Engines() = default;
+  ~Engines();  // deletes the engines and releases the library
+  Engines(const Engines&) = delete;
+  Engines& operator=(const Engines&) = delete;
+
+  // Creates the rule engine when there is none and initialises it; on a
+  // failure deletes it, so that the next call builds a new one. Answers the
+  // engine's code (-1 when it cannot be allocated).
+  int32_t Init(const char* path, int32_t prefix_index, uint8_t flag);
+  // Creates the code heuristics engine once; later calls answer 0.
+  int32_t SetupCodeHeur();
+  // Releases the library held and loads it from `directory`; -1 on failure.
+  int32_t LoadRegexLibrary(const char* directory);
+  // The rule engine, or null after logging "invalid handle to ASSL engine".
+  CASSLEngine* AsslEngine() const;
+
+  RuleRunner* assl = nullptr;  // the CASSLEngine, through the face rules use
+  nsCodeHeur::CCodeHeurEngine* code_heur = nullptr;
   nsFernwick::RegExLib* regex = nullptr;
-  void* knn = nullptr;        // the KNN engine; none in this build yet
+  ascommon::sstring regex_path;  // where regex was loaded from
+  void* knn = nullptr;           // the KNN engine; none in this build yet
 };
 
 }  // namespace nsAssl

@@ -20,15 +20,15 @@ using namespace nsAssl;
 // rule uninitialised.
 class StandInEngine : public RuleRunner {
  public:
-  explicit StandInEngine(const std::string& text)
-      : regex_(nsFernwick::Load(tervo_test::ProgramFolder().c_str())) {
+  explicit StandInEngine(const std::string& text) {
     engines_.assl = this;
-    engines_.regex = regex_.get();
+    EXPECT_EQ(engines_.LoadRegexLibrary(tervo_test::ProgramFolder().c_str()), 0);
     ParserState state(&table_);
     state.SetInputString(text.data(), text.size(), "t.slf");
     EXPECT_EQ(state.Parse(), 0);
     for (uint64_t i = 0; i < table_.RuleCount(); ++i) InitRule(i, &engines_);
   }
+  ~StandInEngine() override { engines_.assl = nullptr; }  // not the engines' to delete
 
   int32_t GetRuleIndex(const sstring& name, uint64_t* index) override {
     return table_.IndexOf(ascommon::String(name.c_str()), index) ? 0 : -1;
@@ -79,13 +79,9 @@ class StandInEngine : public RuleRunner {
   Engines* engines() { return &engines_; }
 
  private:
-  struct Unload {
-    void operator()(nsFernwick::RegExLib* lib) const { nsFernwick::Release(lib); }
-  };
   // Declared first: the rules free their patterns through the library.
-  std::unique_ptr<nsFernwick::RegExLib, Unload> regex_;
-  RuleTable table_;
   Engines engines_;
+  RuleTable table_;
 };
 
 std::string Var(ContextInterface* context, const char* name) {
