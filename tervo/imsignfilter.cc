@@ -1,7 +1,13 @@
 #include "tervo/imsignfilter.h"
 
+#include <stdio.h>
+#include <string.h>
+
 #include "common/asalloc.h"
+#include "common/asfile.h"
 #include "src/common/shared_locker.h"
+#include "src/engines/assl/execunit.h"
+#include "src/engines/assl/imcontextif.h"
 
 // The filter's log and error texts start with these.
 #define SIGN_PREFIX "[IM Sign]"
@@ -39,15 +45,50 @@ bool CImSignFilter::IsEnabled(uint64_t session) { return ReadEnabled(this, sessi
 void* CImSignFilter::CreateSharedData() { return ascommon::NewNoThrow<SignSharedData>(); }
 
 void CImSignFilter::DestroySharedData(void* data) {
-  // The engines arrive with the rule engine; until then they are always null.
-  ascommon::Delete(static_cast<SignSharedData*>(data));
+  auto* shared = static_cast<SignSharedData*>(data);
+  if (shared != nullptr) ascommon::Delete(shared->engines);
+  ascommon::Delete(shared);
 }
 
 int32_t CImSignFilter::ApplySharedSettings() {
   return RunSettingsFrame([&] {
     auto_locker lock(&locker, auto_locker::kWrite, true);
-    if (sharedData == nullptr) return as_set_err(-103, SIGN_PREFIX " invalid shared data struct");
-    return as_set_err(-201, SIGN_PREFIX " loading the im signatures is not available in this build");
+    const char* libraries = ReadStringSetting(this, kSharedLibsPathKey, 0);
+    if (libraries == nullptr) libraries = ".";
+    const char* folder = ReadStringSetting(this, kSharedDataPathKey, 0);
+    if (folder == nullptr || *folder == '\0') folder = ".";
+    ascommon::sstring path;
+    if (path.assign(folder) != 0 || path.append("\\", 1) != 0 || path.append("im_sign.slf", 11) != 0) {
+      return as_set_err(-104, SIGN_PREFIX " no memory");
+    }
+    if (!ascommon::FileExists(path.c_str())) {
+      if (settings != nullptr && settings->AllowsCreate(kSharedDataPathKey, 0) != 0) {
+        if (FILE* created = ascommon::OpenFile(path.c_str(), "w")) fclose(created);
+        return as_set_err(-201, SIGN_PREFIX " no data file im_sign");
+      }
+      return as_set_err(-201, SIGN_PREFIX " no data file im_sign, not creating");
+    }
+    auto* data = static_cast<SignSharedData*>(sharedData);
+    if (data == nullptr) return as_set_err(-103, SIGN_PREFIX " invalid shared data struct");
+    if (data->engines == nullptr) {
+      data->engines = ascommon::NewNoThrow<nsAssl::Engines>();
+      if (data->engines == nullptr) return as_set_err(-104, SIGN_PREFIX " memory problems");
+    }
+    if (strcmp(libraries, data->libraryPath.c_str()) != 0) {
+      if (data->libraryPath.assign(libraries) != 0) return as_set_err(-104, SIGN_PREFIX " no memory");
+      if (data->engines->LoadRegexLibrary(libraries) != 0) {
+        AS_RAISE(ASException, 249, SIGN_PREFIX " could not obtain a handle to the Regular Expressions library");
+      }
+    } else {
+      AS_LOG(0, 252, SIGN_PREFIX " Same fernwick lib. Not reloading");
+    }
+    if (data->engines->SetupCodeHeur() != 0) {
+      return as_set_err(-104, SIGN_PREFIX " Error setting up the code heuristics engine");
+    }
+    if (data->engines->Init(folder, 4, 1) != 0) {
+      return as_set_err(-104, SIGN_PREFIX " IM: the ASSL engine failed to initialize properly. Do you have im*.slf files?");
+    }
+    return 0;
   });
 }
 
@@ -62,19 +103,71 @@ int32_t CImSignFilter::ProcessEntity(uint64_t session, ascommon::SItem* item, ui
     }
     auto* data = static_cast<SignSharedData*>(sharedData);
     if (data == nullptr) AS_RAISE(ASBadPtrException, 44, SIGN_PREFIX " invalid shared data struct");
-    if (GetSessionData(session) == nullptr) {
-      AS_RAISE(ASBadPtrException, 47, SIGN_PREFIX " invalid data struct");
+    const auto* age = static_cast<const AgeCategory*>(GetSessionData(session));
+    if (age == nullptr) AS_RAISE(ASBadPtrException, 47, SIGN_PREFIX " invalid data struct");
+
+    ascommon::UniquePtr<nsAssl::CImContextInterface> context(
+        ascommon::NewNoThrow<nsAssl::CImContextInterface>());
+    if (context == nullptr) AS_RAISE(ASException, 50, SIGN_PREFIX " memory problems");
+    context->SetItem(item);
+    nsAssl::CASSLEngine* engine =
+        data->engines != nullptr ? static_cast<nsAssl::CASSLEngine*>(data->engines->assl) : nullptr;
+    if (engine != nullptr) {
+      for (const nsAssl::RuleStateInfo& state : engine->GetStateInfo()) {
+        if (context->rule_states().Add(state) != 0) AS_RAISE(ASException, 54, SIGN_PREFIX " memory problems");
+      }
     }
+    ascommon::UniquePtr<nsAssl::ExecUnit> unit(ascommon::NewNoThrow<nsAssl::ExecUnit>());
+    if (unit == nullptr) AS_RAISE(ASException, 58, SIGN_PREFIX " memory problems");
+    unit->SetContext(context.release());
+    unit->SetEngines(data->engines);
     if (command != 0) {
       AS_LOG(0, 153, SIGN_PREFIX " this command is not supported");
       return;
     }
-    // Until a settings pass has built the engines there are no signatures.
-    if (data->engines == nullptr) {
+    const nsAssl::SignatureArray* signatures = unit->GetSignatures();
+    if (signatures == nullptr) {
       AS_LOG(0, 75, "pExecUnit->GetSignatures() returned NULL");
       return;
     }
-    AS_RAISE(ASException, __LINE__, SIGN_PREFIX " the rule engine is not available in this build");
+    AS_LOG(0, 81, SIGN_PREFIX " obtained %d signatures", static_cast<int>(signatures->GetCount()));
+    const ascommon::sstring kCategory("CATEGORY"), kScore("SCORE");
+    int32_t score = 0;  // carried from one hit to the next
+    for (uint64_t i = 0; i < signatures->GetCount(); ++i) {
+      const nsAssl::CRule::SignatureInfo* record = (*signatures)[i];
+      if (record == nullptr) {
+        AS_LOG(0, 90, SIGN_PREFIX " index %d in signatures array contains an invalid entry", static_cast<int>(i));
+        continue;
+      }
+      const char* name = engine->GetRuleName(record->index);
+      if (name == nullptr) name = "N/A";
+      AS_LOG(0, 98, SIGN_PREFIX " will execute signature %s", name);
+      float result = 0.0f;
+      if (unit->ExecSignature(record->index, &result) != 0) {
+        AS_LOG(0, 104, SIGN_PREFIX " signature %s failed to execute successfully", name);
+        continue;
+      }
+      AS_LOG(0, 108, SIGN_PREFIX " signature %s executed successfully and returned %lf", name,
+             static_cast<double>(result));
+      if (result == 0.0f) continue;
+      ascommon::sstring category;
+      if (unit->GetStringVariable(kCategory, &category) != 0) continue;
+      int32_t hit_score = 0;
+      if (unit->GetIntVariable(kScore, &hit_score) == 0) score = hit_score;
+      for (uint64_t c = 0; c < category.length(); ++c) {
+        const char ch = category.c_str()[c];
+        if (ch >= 'A' && ch <= 'Z') category.buffer()[c] = static_cast<char>(ch - 'A' + 'a');
+      }
+      const char* text = category.c_str();
+      const bool hit = (strstr(text, "adult") != nullptr && *age == kAgeAdult) ||
+                       (strstr(text, "child") != nullptr && *age == kAgeChild) ||
+                       (strstr(text, "teen") != nullptr && *age == kAgeTeen);
+      if (hit && (item->io->SetBool(ascommon::IM_SIGN_FLAG_KEY, true) != 0 ||
+                  item->io->SetInt32(ascommon::IM_SIGN_SCORE_KEY, score) != 0)) {
+        AS_RAISE(ASException, 140, SIGN_PREFIX " memory problems");
+      }
+    }
+    AS_LOG(0, 145, "[Parental Sign] has finished searching");
   });
 }
 

@@ -8,12 +8,14 @@
 #include "src/amodule/amodule.h"
 #include "tervo/filter_common.h"
 
+namespace nsAssl {
 struct Engines;
+}
 
 namespace nsImModules {
 
 struct SignSharedData {
-  Engines* engines = nullptr;       // built by the first settings pass that finds the data
+  nsAssl::Engines* engines = nullptr;  // built by the first settings pass that finds the data
   ascommon::sstring libraryPath;    // folder the regular-expression library came from
 };
 

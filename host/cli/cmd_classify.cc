@@ -2,7 +2,9 @@
 // one JSON line per message and age with the verdicts the filters wrote.
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -16,8 +18,10 @@
 #include <vector>
 
 #include "common/binstreamer.h"
+#include "common/sstring.h"
 #include "host/cli/commands.h"
 #include "host/cli/data_kinds.h"
+#include "host/cli/explain.h"
 #include "host/plugin_host.h"
 #include "host/settings.h"
 #include "platform/morvel/morvel.h"
@@ -39,6 +43,8 @@ struct ClassifyOptions {
   std::string lib_dir;
   std::string settings_file;
   std::string user;  // the other party of plain-text messages
+  bool explain = false;  // tervo explain: each verdict with its reasons
+  bool json = false;     // explain: JSON lines instead of text
 };
 
 // The filters, in the order their results are reported.
@@ -59,8 +65,16 @@ uint64_t SessionOf(const std::string& age) {
   return 0;
 }
 
+// The second text of a message that gives none: the text lower-cased as the
+// case-insensitive rules expect it (unchanged when it is not UTF-8).
+std::string LowerCased(const std::string& text) {
+  ascommon::sstring lowered;
+  if (lowered.assign(text.data(), text.size()) != 0 || lowered.UTF8_tolower(false) != 0) return text;
+  return std::string(lowered.c_str(), lowered.length());
+}
+
 // Whether `filter` flagged the message: its first verdict key says so (the
-// signature filter, whose rule sets this build does not read, has a flag).
+// signature filter, which has no data kind of its own, writes a flag).
 bool Flagged(const std::string& filter, tervo_host::Item& item) {
   const DataKind* kind = DataKindOfFilter(filter);
   if (kind == nullptr) return item.Flag(ascommon::IM_SIGN_FLAG_KEY);
@@ -80,7 +94,7 @@ struct Message {
 };
 
 struct Result {
-  std::vector<std::string> lines;              // JSON output lines
+  std::vector<std::string> lines;              // output lines
   std::map<std::string, int> flagged;          // per filter
 };
 
@@ -214,6 +228,7 @@ class Classifier {
       filters_.push_back(filter);
     }
     if (filters_.empty()) fprintf(stderr, "tervo classify: no filter could be used\n");
+    if (options_.explain) SetUpExplainers();
     return true;
   }
 
@@ -230,9 +245,9 @@ class Classifier {
     } else {
       ages.push_back(m.age);
     }
+    const std::string second = m.has_aux ? m.aux_text : LowerCased(m.text);
     for (const std::string& age : ages) {
-      tervo_host::Item item(m.text.c_str(), m.has_aux ? m.aux_text.c_str() : nullptr,
-                            m.has_user ? m.user.c_str() : nullptr);
+      tervo_host::Item item(m.text.c_str(), second.c_str(), m.has_user ? m.user.c_str() : nullptr);
       json status = json::object();
       json errors = json::object();
       json flagged = json::array();
@@ -252,6 +267,17 @@ class Classifier {
       json out = {{"line", m.line}, {"age", age}, {"keys", Keys(item)}, {"status", status},
                   {"flagged", flagged}};
       if (!errors.empty()) out["errors"] = errors;
+      if (options_.explain) {
+        const ExplainInput input{m.text.c_str(), second.c_str(), m.has_user ? m.user.c_str() : nullptr,
+                                 static_cast<int32_t>(3 - SessionOf(age))};
+        json why = json::object();
+        for (auto& explainer : explainers_) why[explainer->FilterName()] = explainer->Explain(input);
+        out["explain"] = why;
+        if (!options_.json) {
+          result.lines.push_back(Readable(m, out));
+          continue;
+        }
+      }
       result.lines.push_back(JsonLine(out));
     }
     return result;
@@ -260,6 +286,43 @@ class Classifier {
   const std::vector<CAFilter*>& filters() const { return filters_; }
 
  private:
+  // One explainer for each filter in use that has one.
+  void SetUpExplainers() {
+    const ExplainSetup setup{options_.data_dir, options_.lib_dir, options_.temp_dir};
+    std::unique_ptr<FilterExplainer> all[] = {NewSignatureExplainer()};
+    for (auto& explainer : all) {
+      const bool used = std::any_of(filters_.begin(), filters_.end(), [&](CAFilter* f) {
+        return strcmp(f->DisplayName(), explainer->FilterName()) == 0;
+      });
+      std::string error;
+      if (!used) continue;
+      if (!explainer->SetUp(setup, &error)) {
+        fprintf(stderr, "tervo explain: %s: not explained: %s\n", explainer->FilterName(), error.c_str());
+        continue;
+      }
+      explainers_.push_back(std::move(explainer));
+    }
+  }
+
+  // The explanation of one message and age as text.
+  std::string Readable(const Message& m, const json& out) const {
+    std::string text = "line " + std::to_string(m.line) + " (" + out["age"].get<std::string>() +
+                       "): " + m.text + "\n";
+    for (CAFilter* filter : filters_) {
+      const std::string name = filter->DisplayName();
+      if (!out["status"].contains(name)) continue;
+      const bool flagged = std::find(out["flagged"].begin(), out["flagged"].end(), name) != out["flagged"].end();
+      text += "  " + name + ": " + (out["status"][name] != 0 ? "failed: " + out["errors"][name].get<std::string>()
+                                    : flagged                 ? "flagged"
+                                                              : "not flagged") + "\n";
+      for (auto& explainer : explainers_) {
+        if (name == explainer->FilterName()) explainer->Print(out["explain"][name], &text);
+      }
+    }
+    text.pop_back();  // the caller ends the line
+    return text;
+  }
+
   // The data file `file` in the data folder the settings name.
   std::string DataFilePath(const char* file) {
     const char* folder = settings_.GetStringSetting(nsImModules::kSharedDataPathKey, 0);
@@ -334,6 +397,7 @@ class Classifier {
   tervo_host::Plugin plugin_;
   tervo_host::Settings settings_;
   std::vector<CAFilter*> filters_;
+  std::vector<std::unique_ptr<FilterExplainer>> explainers_;
 };
 
 int RunClassify(ClassifyOptions options, const Context& context) {
@@ -391,16 +455,16 @@ int RunClassify(ClassifyOptions options, const Context& context) {
 
 }  // namespace
 
-void AddClassifyCommand(CLI::App& app, Context& context) {
+namespace {
+
+// classify and explain take the same inputs and options.
+std::shared_ptr<ClassifyOptions> AddMessageOptions(CLI::App* cmd) {
   auto options = std::make_shared<ClassifyOptions>();
   const std::string exe = ExeFolder();
   const char* tmp = getenv("TMPDIR");
   options->data_dir = exe + "/../sample-data";
   options->temp_dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
   options->lib_dir = exe;
-
-  CLI::App* cmd = app.add_subcommand(
-      "classify", "Classify messages: one JSON line per message and age with the verdicts");
   cmd->add_option("input", options->input, "Messages, one per line ('-' or none: stdin)");
   cmd->add_flag("--jsonl", options->jsonl,
                 "Input lines are JSON objects: text, optional aux_text, user, age");
@@ -408,13 +472,32 @@ void AddClassifyCommand(CLI::App& app, Context& context) {
                   "child)");
   cmd->add_option("--user", options->user,
                   "The other party of every plain-text message (JSON lines give their own)");
-  cmd->add_option("--threads", options->threads, "Worker threads (default 1)");
   cmd->add_option("--data-dir", options->data_dir,
                   "Folder of the data files (default: the sample data built with tervo)");
   cmd->add_option("--temp-dir", options->temp_dir, "Folder for temporary files");
-  cmd->add_option("--lib-dir", options->lib_dir, "Folder of the run-time libraries");
+  cmd->add_option("--lib-dir", options->lib_dir,
+                  "Folder of the run-time libraries (default: the program's folder)");
   cmd->add_option("--settings", options->settings_file,
                   "A key=value settings file applied after the options");
+  return options;
+}
+
+}  // namespace
+
+void AddClassifyCommand(CLI::App& app, Context& context) {
+  CLI::App* cmd = app.add_subcommand(
+      "classify", "Classify messages: one JSON line per message and age with the verdicts");
+  auto options = AddMessageOptions(cmd);
+  cmd->add_option("--threads", options->threads, "Worker threads (default 1)");
+  cmd->callback([options, &context] { context.status = RunClassify(*options, context); });
+}
+
+void AddExplainCommand(CLI::App& app, Context& context) {
+  CLI::App* cmd = app.add_subcommand(
+      "explain", "Explain the verdicts: for each message and age, why each filter decided as it did");
+  auto options = AddMessageOptions(cmd);
+  options->explain = true;
+  cmd->add_flag("--json", options->json, "One JSON line per message and age, as classify's with \"explain\"");
   cmd->callback([options, &context] { context.status = RunClassify(*options, context); });
 }
 

@@ -26,6 +26,7 @@ void PrepareTrace(const Context& context);
 
 void AddDumpCommand(CLI::App& app, Context& context);
 void AddClassifyCommand(CLI::App& app, Context& context);
+void AddExplainCommand(CLI::App& app, Context& context);
 void AddCompileCommand(CLI::App& app, Context& context);
 void AddLintCommand(CLI::App& app, Context& context);
 

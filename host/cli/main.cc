@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
   bool version = false;
   app.add_flag("--version", version, "Print the plug-in's version and exit");
   tervo_cli::AddClassifyCommand(app, context);
+  tervo_cli::AddExplainCommand(app, context);
   tervo_cli::AddCompileCommand(app, context);
   tervo_cli::AddDumpCommand(app, context);
   tervo_cli::AddLintCommand(app, context);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,67 @@ TEST_F(DataFiltersTest, MarkovianAgeFactorScalesTheThresholdAndClassesComeInName
     EXPECT_EQ(item.Flag(ascommon::IM_MARKOVIAN_FLAG_KEY), !verdict.empty());
     EXPECT_EQ(item.Number(ascommon::IM_MARKOVIAN_VALUE_KEY, -1), verdict.empty() ? -1 : 0);
   }
+}
+
+TEST_F(DataFiltersTest, SignatureVerdictNamesTheSessionsAgeGroup) {
+  std::ofstream(data_.File(kSignDataFile))
+      << "rule adult { condition: match(\"porn\", IM::Text, REGEX); actions: mark(\"Adult content\", 70);"
+         " metadata: priority = 9; }\n"
+         "rule young { condition: match(\"school\", IM::Text, REGEX); actions: mark(\"Child, Teen\", 40);"
+         " metadata: priority = 8; }\n"
+         "rule party { condition: match(\"party\", IM::Text, REGEX); actions: mark(\"teen\", 55);"
+         " metadata: none; }\n"
+         "metarule hidden { condition: party && false; actions: none; metadata: priority = 7; }\n"
+         "rule nocat { condition: match(\"skip\", IM::Text, REGEX); actions: mark(c, 50);"
+         " metadata: priority = 6; }\n"
+         "rule noscore { condition: match(\"nudes\", IM::Text, REGEX); actions: mark(\"child\", s);"
+         " metadata: priority = 5; }\n";
+  settings_.SetString(nsImModules::kSharedLibsPathKey, ProgramFolder());
+  CAFilter* filter = Make(kSignName);
+  ASSERT_EQ(filter->ApplySharedSettings(), 0) << LastMessage();
+  const struct {
+    uint64_t session;  // 1 child, 2 teen, 3 adult
+    const char* text;
+    bool flag;
+    int32_t score;
+  } cases[] = {
+      {3, "porn", true, 70},         {2, "porn", false, -1},
+      {1, "school", true, 40},       {2, "school", true, 40},     {3, "school", false, -1},
+      {2, "party", false, -1},  // party's mark ran, but hidden answered 0: not examined
+      {1, "skip", false, -1},   // fired without a category
+      {1, "nudes", true, 0},    // a first hit without SCORE writes 0
+      {1, "nudes school", true, 40},  // the later hit keeps the score carried
+  };
+  for (const auto& c : cases) {
+    tervo_host::Item item(c.text, c.text, nullptr);
+    EXPECT_EQ(filter->ProcessEntity(c.session, item.get(), 0), 0) << LastMessage();
+    EXPECT_EQ(item.Flag(ascommon::IM_SIGN_FLAG_KEY), c.flag) << c.session << " " << c.text;
+    EXPECT_EQ(item.Number(ascommon::IM_SIGN_SCORE_KEY, -1), c.score) << c.session << " " << c.text;
+  }
+  EXPECT_TRUE(LogContains("[IM Sign] obtained 5 signatures"));
+  EXPECT_TRUE(LogContains("[IM Sign] signature adult executed successfully and returned 1.000000"));
+}
+
+TEST_F(DataFiltersTest, SignatureSettingsNeedImSignAndLoadTheLibraryOnce) {
+  std::ofstream(data_.File("im_other.slf"))
+      << "rule r { condition: none; actions: mark(\"child\", 1); metadata: priority = 1; }\n";
+  settings_.SetString(nsImModules::kSharedLibsPathKey, ProgramFolder());
+  CAFilter* filter = Make(kSignName);
+  EXPECT_EQ(filter->ApplySharedSettings(), -201);
+  EXPECT_EQ(LastMessage(), "[IM Sign] no data file im_sign, not creating");
+  EXPECT_FALSE(std::filesystem::exists(data_.File(kSignDataFile)));
+  settings_.SetAllowsCreate("/im/general/ImSharedDataPath", 1);
+  EXPECT_EQ(filter->ApplySharedSettings(), -201);
+  EXPECT_EQ(LastMessage(), "[IM Sign] no data file im_sign");
+  EXPECT_EQ(filter->locker.GetReaderCount(), 0);
+  // The empty im_sign.slf created is enough; the rules come from every im*.slf.
+  ASSERT_EQ(filter->ApplySharedSettings(), 0) << LastMessage();
+  EXPECT_FALSE(LogContains("Same fernwick lib. Not reloading"));
+  ASSERT_EQ(filter->ApplySharedSettings(), 0) << LastMessage();
+  EXPECT_TRUE(LogContains("[IM Sign] Same fernwick lib. Not reloading"));
+  tervo_host::Item item("hi", "hi", nullptr);
+  EXPECT_EQ(filter->ProcessEntity(1, item.get(), 0), 0);
+  EXPECT_EQ(item.Number(ascommon::IM_SIGN_SCORE_KEY, -1), 1);
 }
 
 }  // namespace

@@ -45,21 +45,6 @@ TEST_F(FiltersTest, FiltersAnswerTheirConstantsAndIsEnabledOnlyForOne) {
   }
 }
 
-TEST_F(FiltersTest, SignatureSettingsPassFailsWhileNoEngineIsBuilt) {
-  // The other filters have their engines; their settings passes are tested
-  // with their data files.
-  TempDir data;
-  UseDataFolder(data.path());
-  settings_.SetString(nsImModules::kSharedLibsPathKey, ProgramFolder());
-  CAFilter* filter = Create(kSignName);
-  as_set_err(0, nullptr);
-  EXPECT_EQ(filter->ApplySharedSettings(), -201);
-  EXPECT_EQ(LastCode(), -201);
-  // The lock is released again: a second pass answers instead of blocking.
-  EXPECT_LT(filter->ApplySharedSettings(), 0);
-  EXPECT_EQ(filter->locker.GetReaderCount(), 0);
-}
-
 TEST_F(FiltersTest, FiltersFailWithoutSharedOrSessionData) {
   struct Case {
     const char* name;

@@ -33,6 +33,20 @@ class RuleTable : public RuleSink {
   CRule* Rule(uint64_t index) const { return rules_[index]; }
   bool IndexOf(const ascommon::String& name, uint64_t* index) const;
 
+  // Deletes every rule and empties the array and the index.
+  void Clear();
+  // Room for `count` rules; false when it cannot be had.
+  bool Reserve(uint64_t count);
+  // Deletes the rule in a slot and leaves the slot null; its name leaves the
+  // index when it stands for that slot.
+  void Drop(uint64_t index);
+  // Takes the rule out of a slot, which becomes null; the index is left.
+  CRule* Take(uint64_t index);
+  // Stores `rule` in slot `index` (RuleCount() appends), deleting the rule
+  // held there, and makes its name stand for that slot. ASException when
+  // memory runs out (the rule is deleted then).
+  void Put(uint64_t index, CRule* rule);
+
  private:
   ParseListener* listener_;
   ascommon::CArray<CRule*, 16> rules_;

@@ -150,13 +150,36 @@ float MatchCondition::Evaluate(Engines*, ContextInterface* context) {
   const char* subject = lowered ? im->GetSecondText() : im->GetText();
   if (how == kExact || how == kExactInsensitive) {
     sstring needle;
-    if (needle.assign(what) != 0 || (how == kExactInsensitive && needle.UTF8_tolower(false) != 0)) {
-      AS_RAISE(ASException, __LINE__, "memory problems");
-    }
+    if (ExactText(&needle) != 0) AS_RAISE(ASException, __LINE__, "memory problems");
     return strstr(subject, needle.c_str()) != nullptr ? 1.0f : 0.0f;
   }
   if (regex_ == nullptr) AS_RAISE(ASException, __LINE__, "invalid fast regex - maybe init failed");
   return regex_->Search(subject, strlen(subject), 0) != 0 ? 1.0f : 0.0f;
+}
+
+int32_t MatchCondition::ExactText(sstring* needle) const {
+  if (needle->assign(what) != 0) return -2;
+  return how == kExactInsensitive ? needle->UTF8_tolower(false) : 0;
+}
+
+bool MatchCondition::FindOnIm(ContextInterface* context, bool* second, size_t* begin,
+                              size_t* end) const {
+  *second = how == kRegexInsensitive || how == kExactInsensitive;
+  CImContextInterface* im = AsImContext(context);
+  if (im == nullptr || im->GetText() == nullptr || im->GetSecondText() == nullptr || where != kImText) {
+    return false;
+  }
+  const char* subject = *second ? im->GetSecondText() : im->GetText();
+  if (how == kExact || how == kExactInsensitive) {
+    sstring needle;
+    if (ExactText(&needle) != 0) return false;
+    const char* at = strstr(subject, needle.c_str());
+    if (at == nullptr) return false;
+    *begin = static_cast<size_t>(at - subject);
+    *end = *begin + needle.length();
+    return true;
+  }
+  return regex_ != nullptr && regex_->Find(subject, strlen(subject), 0, begin, end) == FERNWICK_MATCH;
 }
 
 // ------------------------------------------------ the mail-side conditions

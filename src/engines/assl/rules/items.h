@@ -93,6 +93,11 @@ class MatchCondition : public ACondition {
   void Init(Engines* engines) override;
   float Evaluate(Engines* engines, ContextInterface* context) override;
   bool is_cf() const { return cf_; }
+  // For explanations, on an IM context: whether the match reads the second
+  // text, and the span of its first match there. False when the context has
+  // not both texts or the place is not IM::Text (*second is set then too),
+  // or when nothing matches.
+  bool FindOnIm(ContextInterface* context, bool* second, size_t* begin, size_t* end) const;
 
   sstring what;         // the text or pattern, as written
   int32_t where = 0;    // a PlaceCode
@@ -101,6 +106,9 @@ class MatchCondition : public ACondition {
   int32_t part_mode = 0;  // kPartRaw, kPartDecoded, or 0 when not given
 
  private:
+  // The text an exact match looks for: lower-cased for EXACT_INSENSITIVE.
+  int32_t ExactText(sstring* needle) const;
+
   bool cf_ = false;
   nsFernwick::RegExLib* lib_ = nullptr;  // that made regex_
   FernwickRegEx* regex_ = nullptr;

@@ -1,0 +1,36 @@
+// Initialising the rules of a set and indexing the ones that survive.
+#include "src/engines/assl/asslengine.h"
+#include "src/exceptions/asexception.h"
+#include "src/trace/trace.h"
+
+namespace nsAssl {
+
+int32_t CASSLEngine::InitRules(Engines* engines) {
+  index_.Clear();
+  const uint64_t slots = rules_.RuleCount();
+  uint64_t failed = 0;
+  for (uint64_t i = 0; i < slots; ++i) {
+    CRule* rule = rules_.Rule(i);
+    if (rule == nullptr) continue;
+    try {
+      rule->Init(engines);
+    } catch (const ASException&) {
+      AS_LOG(0, __LINE__, "rule %s failed to initialize", rule->name().c_str());
+    }
+    // A rule may also have failed earlier, initialised through an expression.
+    if (!rule->is_initialized()) {
+      ++failed;
+      rules_.Drop(i);
+    }
+  }
+  if (index_.Rebuild(rules_) != 0) return -1;
+  AS_LOG(0, __LINE__, "[ASSL] %d RULES      initialized", static_cast<int>(slots - failed));
+  AS_LOG(0, __LINE__, "[ASSL] %d SIGNATURES initialized",
+         static_cast<int>(index_.signatures().GetCount()));
+  AS_LOG(0, __LINE__, "[ASSL] %d APM RULES  initialized", static_cast<int>(index_.apm_rules().GetCount()));
+  AS_LOG(0, __LINE__, "[ASSL] %d FAILED rules", static_cast<int>(failed));
+  AS_LOG(0, __LINE__, "the initialization process finished successfully");
+  return 0;
+}
+
+}  // namespace nsAssl
