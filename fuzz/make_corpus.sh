@@ -96,6 +96,10 @@ printf '\40\316\221\316\222\316\223 \320\220\320\221\320\222 \360\220\220\200\36
 printf '\3ab\200cd\300\301\370\377\355\240\200\364\220\200\200\342\202' \
   >"$corpus/fuzz_text/ill-formed"
 
+# Rules: the sample rule files as they are.
+mkdir -p "$corpus/fuzz_rules"
+cp data/sample/im_sign.slf data/sample/im_meta.slf "$corpus/fuzz_rules/"
+
 # Messages: text, a zero byte, the other party.
 n=0
 while IFS= read -r line; do
