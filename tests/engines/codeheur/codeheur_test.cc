@@ -1,0 +1,156 @@
+// The code heuristics engine: its registry, its argument checks, and what
+// the heuristics answer on the one context of this build, an IM message.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "src/engines/assl/engines.h"
+#include "src/engines/assl/imcontextif.h"
+#include "src/engines/codeheur/codeheur.h"
+#include "src/exceptions/asexception.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using nsCodeHeur::CCodeHeurEngine;
+using ascommon::sstring;
+
+// Every heuristic with its feature type, in registration order.
+const struct {
+  const char* name;
+  int type;
+} kHeuristics[] = {
+    {"H_MAIL_SIZE", 1}, {"H_MAIL_LINES_COUNT", 1}, {"H_MAIL_HEADERS_COUNT", 1},
+    {"H_MAIL_HEADER_MESSAGEID_LENGTH", 1}, {"H_MAIL_HEADER_SUBJECT_LENGTH", 1},
+    {"H_MAIL_SUBJECT_SEPARATORS_COUNT", 1}, {"H_MAIL_IS_MULTIPART", 1}, {"H_MAIL_PARTS_COUNT", 1},
+    {"H_MAIL_SUBJECT_MAX_LEN_WORD", 1}, {"H_MAIL_SUBJECT_ALNUM8", 1},
+    {"H_MAIL_HEADER_FROM_IS_EQUAL_WITH_REPLAYTO", 1}, {"H_MAIL_HEADER_FROM_HAS_A_NAME", 1},
+    {"H_MAIL_HEADER_RECEIVED_COUNT", 1}, {"H_MAIL_HEADER_DATE_FORMAT", 4},
+    {"H_MAIL_HEADER_SUMMARY", 5}, {"H_MAIL_LINKS_COUNT", 1}, {"H_MAIL_VOID_LINES_COUNT", 1},
+    {"H_MAIL_MAX_COUNT_VOID_LINES_CONSEC", 1}, {"H_MAIL_VOID_LINES_COUNT_AT_END", 1},
+    {"H_MAIL_LINES_COUNT_WITH_1_LINK", 1}, {"H_MAIL_HAVE_NON_ASCII_CHARS", 1},
+    {"H_PARTS_ENCODING_COUNT", 1}, {"H_MAIL_SUMMARY_LENGTH", 1}, {"H_PARTS_ENCODING_ID", 4},
+    {"H_PARTS_ATTACH_ID", 4}, {"H_MAIL_GOOD_IMAGES_COUNT", 1}, {"H_MAIL_HAS_NO_LINK", 1},
+    {"H_MAIL_LINK_HAS_IP", 1}, {"H_MAIL_LINK_WITH_KKT", 1}, {"H_MAIL_FROM_ADDR_IN_BODY", 1},
+    {"H_MAIL_FROMDOMAIN_NOT_IN_BODY", 1}, {"H_MAIL_BODY_HTML_STYLE", 1}, {"H_HAS_ONE_RECV", 0},
+    {"H_IP_IN_HOSTNAME_RECV", 0}, {"H_RECV_CONTAINS_DSL_LIKE_WORDS", 0},
+    {"H_MAIL_HEADER_FROM_MISSING", 1}, {"H_MAIL_HEADER_TO_MISSING", 1},
+    {"H_MAIL_HEADER_SUBJ_MISSING", 1}, {"H_MAIL_HEADER_TO_UNDISCLOSED_RCPTS", 1},
+    {"H_MAIL_HEADER_TO_HAS_A_NAME", 1}, {"H_MAIL_HEADER_FROM_NAME_4_WORDS", 1},
+    {"H_MAIL_HEADER_NON_ASCII_CHARS", 1}, {"H_MAIL_HEADER_SUBJ_ENCODED", 1},
+    {"H_MAIL_HEADER_SUBJ_TRAILING_PUNCTUATION", 1}, {"H_MAIL_HEADER_TO_IN_SUBJ", 1},
+    {"H_MAIL_MAX_CONSECUTIVE_WORDS_COUNT", 1}, {"H_MAIL_MISS_BOUNDARY", 1},
+    {"H_MAIL_BODY_EMAIL_ADDR_COUNT", 1}, {"H_MAIL_HEADER_PARTIAL_CONVERTED", 1},
+    {"H_MAIL_HEADER_FAILED_CONVERSION", 1}, {"H_MAIL_HEADER_FAILED_LOWER_FOR_DECODED", 1},
+    {"H_RETPATH_EMPTY", 0}, {"H_YAHOO_AND_GMAIL_NO_DOMAIN_KEY", 0},
+    {"H_FROM_AND_TO_DOMAIN_NOT_IN_RECEIVED", 0}, {"H_FIRST_RECV_CONTAINS_DSL_LIKE_WORDS", 0},
+    {"H_FROM_NAME_EQUAL_SUBJECT", 0}, {"H_TO_USER_EQUAL_SUBJECT", 0},
+    {"H_FROM_ADDR_EQUAL_TO_ADDR", 0}, {"H_MORE_THAN_ONE_CC", 0}, {"H_MSGID_DOMAIN", 0},
+    {"H_MORE_THAN_5_PARTS_NEW", 0}, {"H_FEW_WORDS", 0}, {"H_LONG_SIZE", 0},
+    {"H_PROTOCOL_IS_HTTP", 0}, {"H_PROTOCOL_IS_HTTPS", 0}, {"H_PROTOCOL_IS_FTP", 0},
+    {"H_PROTOCOL_IS_FILE", 0}, {"H_PROTOCOL_IS_RES", 0}, {"H_URL_HAS_WWW", 0},
+    {"H_HAS_VERISIGN", 0},
+};
+
+std::string RaisedText(CCodeHeurEngine* engine, const char* name, void* engines, void* context) {
+  try {
+    engine->RunHeuristic(sstring(name), engines, context, nullptr);
+  } catch (const ASException& e) {
+    return std::string(e.what());
+  }
+  return "(nothing raised)";
+}
+
+TEST(CodeHeur, RegistersEveryHeuristicInTableOrder) {
+  tervo_test::CapturingTrace trace;
+  CCodeHeurEngine engine;
+  std::vector<std::string> bound;
+  const auto texts = trace.texts();
+  const auto levels = trace.levels();
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (texts[i].rfind("Rule [", 0) != 0) continue;
+    bound.push_back(texts[i].substr(6, texts[i].find(']') - 6));
+    EXPECT_EQ(levels[i], 3) << texts[i];
+  }
+  ASSERT_EQ(bound.size(), std::size(kHeuristics));
+  for (size_t i = 0; i < bound.size(); ++i) {
+    const auto& h = kHeuristics[i];
+    EXPECT_EQ(bound[i], h.name) << i;
+    EXPECT_TRUE(engine.HasHeuristic(sstring(h.name))) << h.name;
+    EXPECT_EQ(engine.GetHeuristicType(sstring(h.name)), h.type) << h.name;
+  }
+  EXPECT_EQ(texts.front(), "Rule [H_MAIL_SIZE] bound to function [pfMailSize]");
+  EXPECT_EQ(texts[texts.size() - 2], "Rule [H_HAS_VERISIGN] bound to function [HasVerisign]");
+  // The warm-up call of the transfer-encoding heuristic raised, and was swallowed.
+  EXPECT_EQ(texts.back(), "ASException - MESSAGE: invalid engines handle");
+}
+
+TEST(CodeHeur, NamesCompareExactly) {
+  CCodeHeurEngine engine;
+  nsAssl::Engines engines;
+  nsAssl::CImContextInterface context;
+  for (const char* name : {"h_mail_header_summary", "H_Mail_Header_Summary", "H_MAIL_HEADER_SUMMARY ",
+                           "H_MAIL_HEADER_SUMMAR", ""}) {
+    EXPECT_FALSE(engine.HasHeuristic(sstring(name))) << name;
+    EXPECT_EQ(engine.GetHeuristicType(sstring(name)), nsCodeHeur::FT_NONE) << name;
+    EXPECT_EQ(RaisedText(&engine, name, &engines, &context),
+              "ASException - MESSAGE: A heuristic function is called from the script but has no "
+              "definition!")
+        << name;
+  }
+}
+
+TEST(CodeHeur, NullEnginesOrContextRaise) {
+  CCodeHeurEngine engine;
+  nsAssl::Engines engines;
+  nsAssl::CImContextInterface context;
+  const std::string no_engines = "ASException - MESSAGE: invalid engines handle";
+  const std::string no_context = "ASException - MESSAGE: invalid context handle";
+  EXPECT_EQ(RaisedText(&engine, "H_MAIL_SIZE", nullptr, &context), no_engines);
+  EXPECT_EQ(RaisedText(&engine, "H_NO_SUCH", nullptr, nullptr), no_engines);  // before the look-up
+  EXPECT_EQ(RaisedText(&engine, "H_NO_SUCH", &engines, nullptr), no_context);
+  // Each heuristic checks for itself when it is called directly.
+  const CCodeHeurEngine::Heuristic all[] = {
+#define TERVO_POINTER(name, function, type) &CCodeHeurEngine::function,
+      TERVO_CODE_HEURISTICS(TERVO_POINTER)
+#undef TERVO_POINTER
+  };
+  for (size_t i = 0; i < std::size(all); ++i) {
+    for (const auto& [e, c, text] : {std::tuple<void*, void*, std::string>{nullptr, &context, no_engines},
+                                     {&engines, nullptr, no_context}}) {
+      try {
+        (engine.*all[i])(e, c, nullptr);
+        ADD_FAILURE() << kHeuristics[i].name << " raised nothing";
+      } catch (const ASException& raised) {
+        EXPECT_EQ(std::string(raised.what()), text) << kHeuristics[i].name;
+      }
+    }
+  }
+}
+
+TEST(CodeHeur, EveryHeuristicScoresZeroAndStoresNothingOnAnImMessage) {
+  CCodeHeurEngine engine;
+  nsAssl::Engines engines;
+  ascommon::CBlackBox io;
+  ascommon::SItem item;
+  item.io = &io;
+  item.input.SetText(ascommon::IM_TEXT_KEY, "see https://www.example.com");
+  item.input.SetText(ascommon::IM_AUX_TEXT_KEY, "see https://www.example.com");
+  nsAssl::CImContextInterface context;
+  context.SetItem(&item);
+  // Stands in for a feature: any write into it shows.
+  unsigned char bytes[64], untouched[64];
+  memset(bytes, 0xA5, sizeof bytes);
+  memcpy(untouched, bytes, sizeof bytes);
+  auto* feature = reinterpret_cast<nsCodeHeur::CAFeature*>(bytes);
+  for (const auto& h : kHeuristics) {
+    EXPECT_EQ(engine.RunHeuristic(sstring(h.name), &engines, &context, feature), 0.0f) << h.name;
+    EXPECT_EQ(memcmp(bytes, untouched, sizeof bytes), 0) << h.name;
+  }
+}
+
+}  // namespace
