@@ -64,8 +64,11 @@ ALLOWED = {
     "frame": ["common"] + _BELOW_COMMON,
     # The regex bridge uses the library's interface header, never the library.
     "engine": ["common", "platform/fernwick"] + _BELOW_COMMON,
-    # The rule engine compiles its patterns through the regex bridge.
-    "engine/assl": ["engine/fernwick", "engine/phrasematch"],
+    # The rule engine compiles its patterns through the regex bridge and runs
+    # code heuristics for exec.
+    "engine/assl": ["engine/fernwick", "engine/phrasematch", "engine/codeheur"],
+    # The code heuristics read items through the rule engine's contexts.
+    "engine/codeheur": ["engine/assl"],
     "plugin-interface": ["common"] + _BELOW_COMMON,
     "plugin": ["engine/*", "frame", "common", "plugin-interface"] + _BELOW_COMMON,
     "host": ["frame", "common", "plugin-interface"] + _BELOW_COMMON,

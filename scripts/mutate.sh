@@ -255,6 +255,13 @@ FAULTS = [
   ("exec-phrase-split", "src/engines/assl/rules/conditions.cc",
    "text = bar + 1;", "text = bar + 2;",
    "rules: a phrase loses its first character after a bar"),
+  ("heur-type-default", "src/engines/codeheur/codeheur.cc",
+   "return type == nullptr ? FT_NONE : *type;", "return type == nullptr ? FT_INT : *type;",
+   "code heuristics: an unknown name has the type of an integer feature"),
+  ("heur-exec-action", "src/engines/assl/rules/actions.cc",
+   "engines->code_heur->RunHeuristic(heuristic, engines, context, nullptr);",
+   "static_cast<void>(context);",
+   "code heuristics: the exec action never runs the heuristic it names"),
 ]
 PY
 

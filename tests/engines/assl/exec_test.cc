@@ -8,6 +8,7 @@
 
 #include "src/engines/assl/imcontextif.h"
 #include "src/engines/assl/rule_table.h"
+#include "src/engines/codeheur/codeheur.h"
 #include "src/exceptions/asexception.h"
 #include "tests/support/test_support.h"
 
@@ -143,7 +144,9 @@ TEST(AsslExec, RunsOncePerItemAndRetriesFailedActions) {
   StandInEngine engine(
       "rule r { condition: none; actions: exec(f); mark(\"x\", 5); metadata: none; }\n"
       "rule off { condition: none; actions: mark(\"y\", 1); metadata: enabled = false; }\n"
-      "rule s { condition: score_greater_than(total, 5); actions: none; metadata: none; }\n");
+      "rule s { condition: score_greater_than(total, 5); actions: none; metadata: none; }\n"
+      "rule h { condition: exec(H_LONG_SIZE); actions: exec(H_MAIL_SIZE); metadata: none; }\n"
+      "rule u { condition: none; actions: exec(H_NO_SUCH); mark(\"u\", 9); metadata: none; }\n");
   auto item = engine.NewItem("t", "t");
   tervo_test::CapturingTrace trace;
   EXPECT_THROW(engine.Run("r", item.get()), ASException);  // exec has no code heuristics engine
@@ -161,6 +164,18 @@ TEST(AsslExec, RunsOncePerItemAndRetriesFailedActions) {
   EXPECT_EQ(engine.Run("s", other.get()), 1.0f);
   EXPECT_EQ(engine.Named("r")->ExecWithResult(0.0f, engine.engines(), &other->context), 0.0f);
   EXPECT_EQ(Var(&other->context, "SCORE"), "-");
+
+  // With a code heuristics engine exec runs the heuristic it names.
+  nsCodeHeur::CCodeHeurEngine heuristics;
+  // Detached before the engines go: the engine is not theirs to delete.
+  struct Detach { Engines* e; ~Detach() { e->code_heur = nullptr; } } detach{engine.engines()};
+  engine.engines()->code_heur = &heuristics;
+  EXPECT_EQ(engine.Run("h", other.get()), 0.0f);  // no heuristic scores an IM message
+  EXPECT_EQ(engine.Named("h")->ExecWithResult(1.0f, engine.engines(), &other->context), 1.0f);
+  EXPECT_THROW(engine.Run("u", other.get()), ASException);
+  EXPECT_EQ(trace.texts().end()[-3], "ASException - MESSAGE: A heuristic function is called from "
+                                     "the script but has no definition!");
+  EXPECT_EQ(Var(&other->context, "SCORE"), "9");  // the other action ran
 }
 
 TEST(AsslExec, InitialisationFailuresLeaveTheRuleUnusable) {

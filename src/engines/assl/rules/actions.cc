@@ -2,6 +2,7 @@
 // which a rule gives its verdict. set_category and increase_score work on
 // mail contexts; on the other kinds they do nothing but say so at level 3.
 #include "src/engines/assl/rules/items.h"
+#include "src/engines/codeheur/codeheur.h"
 #include "src/exceptions/asexception.h"
 #include "src/trace/trace.h"
 
@@ -55,10 +56,10 @@ void IncreaseScoreAction::Execute(Engines*, ContextInterface* context) {
   }
 }
 
-void ExecAction::Execute(Engines* engines, ContextInterface*) {
+void ExecAction::Execute(Engines* engines, ContextInterface* context) {
   if (engines == nullptr) AS_RAISE(ASException, 23, "invalid engines handle");
-  // The code heuristics engine is not part of this build yet.
-  AS_RAISE(ASException, 27, "invalid handle to code heur engine");
+  if (engines->code_heur == nullptr) AS_RAISE(ASException, 27, "invalid handle to code heur engine");
+  engines->code_heur->RunHeuristic(heuristic, engines, context, nullptr);  // the score is not used
 }
 
 void AddHeaderAction::Execute(Engines* engines, ContextInterface* context) {

@@ -9,6 +9,7 @@
 
 #include "src/engines/assl/imcontextif.h"
 #include "src/engines/assl/rules/items.h"
+#include "src/engines/codeheur/codeheur.h"
 #include "src/engines/phrasematch/tokenizer.h"
 #include "src/exceptions/asexception.h"
 #include "src/trace/trace.h"
@@ -244,10 +245,12 @@ float SizeGreaterCondition::Evaluate(Engines*, ContextInterface*) {
   AS_RAISE(ASException, __LINE__, "invalid reference to blackbox facilitator");
 }
 
-float ExecCondition::Evaluate(Engines* engines, ContextInterface*) {
+float ExecCondition::Evaluate(Engines* engines, ContextInterface* context) {
   if (engines == nullptr) AS_RAISE(ASException, __LINE__, "invalid engines handle");
-  // The code heuristics engine is not part of this build yet.
-  AS_RAISE(ASException, __LINE__, "invalid handle to code heur engine");
+  if (engines->code_heur == nullptr) {
+    AS_RAISE(ASException, __LINE__, "invalid handle to code heur engine");
+  }
+  return engines->code_heur->RunHeuristic(function, engines, context, nullptr);
 }
 
 void KNNCategCondition::Init(Engines*) {

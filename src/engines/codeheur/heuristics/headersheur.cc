@@ -1,0 +1,31 @@
+// Heuristics: features of the mail headers.
+// In this build each one only checks its arguments (see codeheur.h).
+#include "src/engines/codeheur/heuristics/family.h"
+
+namespace nsCodeHeur {
+
+TERVO_MAIL_HEURISTIC(pfMailHeadersCount)
+TERVO_MAIL_HEURISTIC(pfMailMessageIDLength)
+TERVO_MAIL_HEURISTIC(pfMailSubjectLength)
+TERVO_MAIL_HEURISTIC(pfMailSubjectSeparatorsCount)
+TERVO_MAIL_HEURISTIC(pfMailSubjectMaxLenWord)
+TERVO_MAIL_HEURISTIC(pfMailSubjectAlNumRatio)
+TERVO_MAIL_HEURISTIC(pfMailIsFromEqualWithReplayto)
+TERVO_MAIL_HEURISTIC(pfMailHeaderFromHasAName)
+TERVO_MAIL_HEURISTIC(pfMailHeaderReceivedCount)
+TERVO_MAIL_HEURISTIC(pfMailGetDataFormat)
+TERVO_MAIL_HEURISTIC(pfMailHeaderFromMissing)
+TERVO_MAIL_HEURISTIC(pfMailHeaderToMissing)
+TERVO_MAIL_HEURISTIC(pfMailHeaderSubjMissing)
+TERVO_MAIL_HEURISTIC(pfMailHeaderToUndisclosedRecipients)
+TERVO_MAIL_HEURISTIC(pfMailHeaderToHasName)
+TERVO_MAIL_HEURISTIC(pfMailHeaderFromName4Words)
+TERVO_MAIL_HEURISTIC(pfMailHeaderNonASCIIChars)
+TERVO_MAIL_HEURISTIC(pfMailHeaderSubjEncoded)
+TERVO_MAIL_HEURISTIC(pfMailHeaderSubjTrailingPunctuation)
+TERVO_MAIL_HEURISTIC(pfMailHeaderToInSubj)
+TERVO_MAIL_HEURISTIC(pfMailHeaderPartialConverted)
+TERVO_MAIL_HEURISTIC(pfMailHeaderFailedConversion)
+TERVO_MAIL_HEURISTIC(pfMailHeaderFailedLower4Decoded)
+
+}  // namespace nsCodeHeur
