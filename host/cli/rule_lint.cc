@@ -11,6 +11,7 @@
 
 #include "common/asfile.h"
 #include "common/utf8.h"
+#include "src/engines/assl/incslf_file.h"
 #include "src/engines/assl/parser/parser_state.h"
 #include "src/engines/assl/parser/rule_printer.h"
 #include "src/engines/assl/rules/rule.h"
@@ -53,18 +54,22 @@ class Linter : public RuleSink, public ParseListener {
   ~Linter() override { nsFernwick::Release(regex_); }
 
   void LintFile(const std::string& path, bool im_set);
+  // An incremental list: its syntax, then each changed rule's text, which
+  // must define that one rule.
+  void LintIncSlf(const std::string& path, bool im_set);
   void CheckSet();
 
   // RuleSink.
   uint64_t RuleCount() const override { return stored_; }
   bool AddRule(ascommon::UniquePtr<RecordedRule> rule) override;
   bool AddName(const ascommon::String& name, uint64_t) override {
-    return names_.insert(std::string(name.data(), name.size())).second;
+    // A changed rule replaces the rule of its name.
+    return names_.insert(std::string(name.data(), name.size())).second || InChangedRule();
   }
   // ParseListener.
   void OnMessage(Kind kind, int line, const char* text) override {
     if (kind == kDiscarded) ++result_->discarded;
-    Report(file_, line, kind != kWarning, text);
+    Report(file_, At(line), kind != kWarning, text);
   }
 
  private:
@@ -73,11 +78,19 @@ class Linter : public RuleSink, public ParseListener {
     ++(error ? result_->errors : result_->warnings);
   }
   void CheckRegex(const MatchCondition& match, int line);
+  void ParseInput(ParserState* state);
+  void LintChangedRule(const SChangedItem& item);
+  // A line of the parser's input as a line of the file: changed rules are
+  // parsed from their text, whose line k is line `line_offset_ + k`.
+  int At(int line) const { return line + line_offset_; }
+  bool InChangedRule() const { return line_offset_ > 0; }
 
   LintResult* result_;
   nsFernwick::RegExLib* regex_ = nullptr;
   std::string file_;
   bool im_set_ = false;
+  int line_offset_ = 0;
+  std::vector<std::string> parsed_names_;  // of the rules handed over
   uint64_t stored_ = 0;
   std::set<std::string> names_;
   std::vector<RuleFacts> facts_;
@@ -93,28 +106,72 @@ void Linter::LintFile(const std::string& path, bool im_set) {
       Report(path, 0, true, "cannot read the file");
       return;
     }
-    const int parsed = state.Parse();
-    if (parsed == kParseSyntaxError) {
-      Report(path, state.line(), true, "the parser could not recover: the rest of the file is not read");
-    } else if (parsed == kParseExhausted) {
-      Report(path, state.line(), true, "the rules nest too deeply for the parser");
-    }
+    ParseInput(&state);
   } catch (const std::exception& e) {
     Report(path, 0, true, e.what());
   }
 }
 
+void Linter::ParseInput(ParserState* state) {
+  const int parsed = state->Parse();
+  if (parsed == kParseSyntaxError) {
+    Report(file_, At(state->line()), true, "the parser could not recover: the rest of the file is not read");
+  } else if (parsed == kParseExhausted) {
+    Report(file_, At(state->line()), true, "the rules nest too deeply for the parser");
+  }
+}
+
+void Linter::LintIncSlf(const std::string& path, bool im_set) {
+  file_ = path;
+  im_set_ = im_set;
+  ++result_->files;
+  CIncSlfFileInfo info;
+  if (info.Load(path.c_str()) != 0) {
+    if (info.error_line() > 0) {
+      Report(path, info.error_line(), true, "parse error");
+    } else {
+      Report(path, 0, true, "cannot read the file");
+    }
+    return;
+  }
+  for (const SJobInfo& job : info.jobs()) {
+    for (const SChangedItem& item : job.changed) LintChangedRule(item);
+  }
+  line_offset_ = 0;
+}
+
+void Linter::LintChangedRule(const SChangedItem& item) {
+  const std::string name(item.name.data(), item.name.length());
+  line_offset_ = item.line;
+  parsed_names_.clear();
+  try {
+    ParserState state(this, this);
+    state.SetInputString(item.text.data() != nullptr ? item.text.data() : "", item.text.length(),
+                         file_.c_str());
+    ParseInput(&state);
+  } catch (const std::exception& e) {
+    Report(file_, item.line, true, e.what());
+  }
+  if (parsed_names_.size() != 1) {
+    Report(file_, item.line, true,
+           "the text of " + name + " holds " + std::to_string(parsed_names_.size()) + " rules, not one");
+  } else if (parsed_names_[0] != name) {
+    Report(file_, item.line, true, "the text of " + name + " defines rule " + parsed_names_[0]);
+  }
+}
+
 bool Linter::AddRule(ascommon::UniquePtr<RecordedRule> recorded) {
-  RuleFacts facts{std::string(recorded->name.data(), recorded->name.size()), file_, recorded->line,
-                  false, {}};
-  int condition_line = recorded->line;
+  RuleFacts facts{std::string(recorded->name.data(), recorded->name.size()), file_,
+                  At(recorded->line), false, {}};
+  parsed_names_.push_back(facts.name);
+  int condition_line = facts.line;
   for (const RecordedItem& item : recorded->items) {
     if (item.group == kGroupCondition) {
-      condition_line = item.line;
+      condition_line = At(item.line);
       if (const RecordedAttribute* root = item.Find(kAttrExprRoot)) CollectNames(root->expr, &facts.uses);
     }
     if (im_set_ && (item.code == kActSetCategory || item.code == kActIncreaseScore)) {
-      Report(file_, item.line, false,
+      Report(file_, At(item.line), false,
              std::string(item.code == kActSetCategory ? "set_category" : "increase_score") +
                  " does nothing on IM items (rule " + facts.name + "); mark sets the verdict");
     }
@@ -218,7 +275,12 @@ LintResult LintRules(const LintOptions& options) {
     std::error_code ec;
     if (!std::filesystem::is_directory(path, ec)) {
       const std::string base = std::filesystem::path(path).filename().string();
-      linter.LintFile(path, base.compare(0, 2, "im") == 0);
+      const bool im_set = base.compare(0, 2, "im") == 0;
+      if (base.ends_with("_incslf.txt")) {
+        linter.LintIncSlf(path, im_set);
+      } else {
+        linter.LintFile(path, im_set);
+      }
       continue;
     }
     const std::string folder = path.back() == '/' ? path : path + "/";

@@ -86,4 +86,22 @@ TEST(TervoLint, ReportsEachMistakeAtItsLine) {
             "0 rules, 0 signatures, 0 APM rules, 0 discarded, 1 errors, 0 warnings\n");
 }
 
+TEST(TervoLint, ChecksEachChangedRuleOfAnIncrementalList) {
+  tervo_test::TempDir dir;
+  std::ofstream(dir.File("im_incslf.txt"))
+      << "{\n* 42\n+ keeps\n  rule keeps { condition: none;\n    actions: mark(\"a\", 1);\n"
+         "    metadata: priority = 1; }\n- old\n}\n"
+         "{\n* 43\n+ wrong\n\n  rule other { condition: match(\"(a\", IM::Text, REGEX); actions: none;"
+         " metadata: priority = 1; }\n}\n";
+  std::ofstream(dir.File("bad_incslf.txt")) << "{\n* 1\n}\nstray\n";
+  auto run = RunTervo("lint im_incslf.txt bad_incslf.txt", dir.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out,
+            "im_incslf.txt:13: error: regular expression refused (missing closing parenthesis at "
+            "offset 2): (a\n"
+            "im_incslf.txt:11: error: the text of wrong defines rule other\n"
+            "bad_incslf.txt:4: error: parse error\n"
+            "2 rules, 2 signatures, 0 APM rules, 0 discarded, 3 errors, 0 warnings\n");
+}
+
 }  // namespace
