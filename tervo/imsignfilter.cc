@@ -74,7 +74,8 @@ int32_t CImSignFilter::ApplySharedSettings() {
       data->engines = ascommon::NewNoThrow<nsAssl::Engines>();
       if (data->engines == nullptr) return as_set_err(-104, SIGN_PREFIX " memory problems");
     }
-    if (strcmp(libraries, data->libraryPath.c_str()) != 0) {
+    const char* loaded = data->libraryPath.c_str();
+    if (loaded == nullptr || strcmp(libraries, loaded) != 0) {
       if (data->libraryPath.assign(libraries) != 0) return as_set_err(-104, SIGN_PREFIX " no memory");
       if (data->engines->LoadRegexLibrary(libraries) != 0) {
         AS_RAISE(ASException, 249, SIGN_PREFIX " could not obtain a handle to the Regular Expressions library");

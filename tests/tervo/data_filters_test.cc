@@ -139,7 +139,7 @@ TEST_F(DataFiltersTest, MarkovianAgeFactorScalesTheThresholdAndClassesComeInName
 }
 
 TEST_F(DataFiltersTest, SignatureVerdictNamesTheSessionsAgeGroup) {
-  std::ofstream(data_.File(kSignDataFile))
+  std::ofstream(data_.File(nsImModules::kSignDataFile))
       << "rule adult { condition: match(\"porn\", IM::Text, REGEX); actions: mark(\"Adult content\", 70);"
          " metadata: priority = 9; }\n"
          "rule young { condition: match(\"school\", IM::Text, REGEX); actions: mark(\"Child, Teen\", 40);"
@@ -184,7 +184,7 @@ TEST_F(DataFiltersTest, SignatureSettingsNeedImSignAndLoadTheLibraryOnce) {
   CAFilter* filter = Make(kSignName);
   EXPECT_EQ(filter->ApplySharedSettings(), -201);
   EXPECT_EQ(LastMessage(), "[IM Sign] no data file im_sign, not creating");
-  EXPECT_FALSE(std::filesystem::exists(data_.File(kSignDataFile)));
+  EXPECT_FALSE(std::filesystem::exists(data_.File(nsImModules::kSignDataFile)));
   settings_.SetAllowsCreate("/im/general/ImSharedDataPath", 1);
   EXPECT_EQ(filter->ApplySharedSettings(), -201);
   EXPECT_EQ(LastMessage(), "[IM Sign] no data file im_sign");

@@ -3,6 +3,8 @@
 // treat good and bad input while no engine is loaded.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,6 +63,10 @@ TEST_F(FiltersTest, FiltersFailWithoutSharedOrSessionData) {
       {kMarkovianName, "[IM Markovian Filter] Invalid shared data retreived",
        "[IM Markovian Filter]", "[IM Markovian Filter]"},
   };
+  // The signature filter looks for its rules before its shared data.
+  TempDir data;
+  std::ofstream(data.File(nsImModules::kSignDataFile)).flush();
+  UseDataFolder(data.path());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CAFilter* filter = Create(c.name);

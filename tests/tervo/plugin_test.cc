@@ -2,8 +2,10 @@
 // the factory makes, and what the log shows while they come and go.
 #include <elf.h>
 #include <gtest/gtest.h>
+
 #include <string.h>
 
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -134,6 +136,9 @@ TEST_F(PluginTest, ShutdownEmptiesAModuleAndUnloadingReleasesEveryModule) {
   // which announces it, then shuts every module down (again) and frees it;
   // ASan checks nothing is freed twice or left behind.
   tervo_host::Item item("hello", nullptr, "buddy@example.org");
+  TempDir data;  // the signature filter looks for its rules before its shared data
+  std::ofstream(data.File(nsImModules::kSignDataFile)).flush();
+  UseDataFolder(data.path());
   for (const char* name : kAllFilters) {
     SCOPED_TRACE(name);
     CAFilter* filter = Create(name);
