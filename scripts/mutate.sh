@@ -255,6 +255,12 @@ FAULTS = [
   ("exec-phrase-split", "src/engines/assl/rules/conditions.cc",
    "text = bar + 1;", "text = bar + 2;",
    "rules: a phrase loses its first character after a bar"),
+  ("incslf-last-jid", "src/engines/assl/incslf_file.cc",
+   "if (job.jid > last) last = job.jid;", "last = job.jid;",
+   "incslf: the last JID is the last job's, not the largest"),
+  ("incslf-after-jid", "src/engines/assl/incslf_file.cc",
+   "if (job.jid <= after_jid) continue;", "if (job.jid < after_jid) continue;",
+   "incslf: the jobs' data after a JID takes in the job of that JID"),
 ]
 PY
 
