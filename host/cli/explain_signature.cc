@@ -109,16 +109,14 @@ class SignatureExplainer : public FilterExplainer {
   }
 
   void Print(const ojson& explanation, std::string* out) const override {
-    std::string quiet;
-    int quiet_count = 0;
+    size_t quiet = 0;
     for (const ojson& s : explanation["signatures"]) {
-      const std::string name = s["signature"].get<std::string>();
       if (!s.value("fired", false) && !s.value("failed", false)) {
-        quiet += (quiet.empty() ? "" : ", ") + name;
-        ++quiet_count;
+        ++quiet;
         continue;
       }
-      *out += "    " + name + " (priority " + std::to_string(s["priority"].get<int>()) + "): ";
+      *out += "    " + s["signature"].get<std::string>() + " (priority " +
+              std::to_string(s["priority"].get<int>()) + "): ";
       if (s.value("failed", false)) {
         *out += "failed to run\n";
         continue;
@@ -140,10 +138,9 @@ class SignatureExplainer : public FilterExplainer {
         }
       }
     }
-    if (quiet_count != 0) {
-      *out += "    " + std::to_string(quiet_count) + " other signature" + (quiet_count == 1 ? "" : "s") +
-              " gave 0: " + quiet + "\n";
-    }
+    const size_t total = explanation["signatures"].size();
+    *out += "    " + (quiet == total ? "none of the " + std::to_string(total) + " signatures fired"
+                                     : std::to_string(quiet) + " other signatures gave 0") + "\n";
   }
 
  private:
