@@ -255,7 +255,6 @@ FAULTS = [
   ("exec-phrase-split", "src/engines/assl/rules/conditions.cc",
    "text = bar + 1;", "text = bar + 2;",
    "rules: a phrase loses its first character after a bar"),
-<<<<<<< HEAD
   ("heur-type-default", "src/engines/codeheur/codeheur.cc",
    "return type == nullptr ? FT_NONE : *type;", "return type == nullptr ? FT_INT : *type;",
    "code heuristics: an unknown name has the type of an integer feature"),
@@ -263,14 +262,12 @@ FAULTS = [
    "engines->code_heur->RunHeuristic(heuristic, engines, context, nullptr);",
    "static_cast<void>(context);",
    "code heuristics: the exec action never runs the heuristic it names"),
-=======
   ("incslf-last-jid", "src/engines/assl/incslf_file.cc",
    "if (job.jid > last) last = job.jid;", "last = job.jid;",
    "incslf: the last JID is the last job's, not the largest"),
   ("incslf-after-jid", "src/engines/assl/incslf_file.cc",
    "if (job.jid <= after_jid) continue;", "if (job.jid < after_jid) continue;",
    "incslf: the jobs' data after a JID takes in the job of that JID"),
->>>>>>> h-incslf
 ]
 PY
 
