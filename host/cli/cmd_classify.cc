@@ -65,6 +65,11 @@ uint64_t SessionOf(const std::string& age) {
   return 0;
 }
 
+// The command's name in its messages.
+const char* Command(const ClassifyOptions& options) {
+  return options.explain ? "tervo explain" : "tervo classify";
+}
+
 // The second text of a message that gives none: the text lower-cased as the
 // case-insensitive rules expect it (unchanged when it is not UTF-8).
 std::string LowerCased(const std::string& text) {
@@ -117,7 +122,7 @@ bool ReadMessages(const ClassifyOptions& options, std::vector<Message>* messages
     std::error_code ignored;
     if (!std::filesystem::is_directory(options.input, ignored)) file.open(options.input);
     if (!file.is_open()) {
-      fprintf(stderr, "tervo classify: cannot open %s\n", options.input.c_str());
+      fprintf(stderr, "%s: cannot open %s\n", Command(options), options.input.c_str());
       return false;
     }
     in = &file;
@@ -156,7 +161,7 @@ bool ReadMessages(const ClassifyOptions& options, std::vector<Message>* messages
     messages->push_back(std::move(m));
   }
   if (in->bad()) {
-    fprintf(stderr, "tervo classify: cannot read %s\n", options.input.c_str());
+    fprintf(stderr, "%s: cannot read %s\n", Command(options), options.input.c_str());
     return false;
   }
   return true;
@@ -174,7 +179,7 @@ class Classifier {
     const std::string& plugin_path = context.plugin_path;
     std::string error;
     if (!plugin_.Load(plugin_path, &error)) {
-      fprintf(stderr, "tervo classify: %s\n", error.c_str());
+      fprintf(stderr, "%s: %s\n", Command(options_), error.c_str());
       return false;
     }
     settings_.SetString(nsImModules::kSharedDataPathKey, options_.data_dir);
@@ -185,13 +190,13 @@ class Classifier {
       settings_.SetInt(nsImModules::kEnabledKey, 1, SessionOf(age));
     }
     if (!options_.settings_file.empty() && !settings_.LoadFile(options_.settings_file, &error)) {
-      fprintf(stderr, "tervo classify: %s\n", error.c_str());
+      fprintf(stderr, "%s: %s\n", Command(options_), error.c_str());
       return false;
     }
     for (const char* name : kFilterNames) {
       CAFilter* filter = plugin_.CreateFilter(name, &settings_);
       if (filter == nullptr) {
-        fprintf(stderr, "tervo classify: %s: cannot create the module\n", name);
+        fprintf(stderr, "%s: %s: cannot create the module\n", Command(options_), name);
         continue;
       }
       // A data file that is there but cannot be loaded ends the run: going on
@@ -209,25 +214,25 @@ class Classifier {
         problem = CheckProblem(data_file, *kind);
       }
       if (!problem.empty()) {
-        fprintf(stderr, "tervo classify: %s: cannot be loaded: %s\n", data_file.c_str(),
+        fprintf(stderr, "%s: %s: cannot be loaded: %s\n", Command(options_), data_file.c_str(),
                 problem.c_str());
         return false;
       }
       if (status != 0) {
-        fprintf(stderr, "tervo classify: %s: not used: %s (%d)\n", name, as_last_err_message(),
+        fprintf(stderr, "%s: %s: not used: %s (%d)\n", Command(options_), name, as_last_err_message(),
                 status);
         continue;
       }
       for (uint64_t session = 1; session <= 3; ++session) {
         status = tervo_host::OpenSession(filter, session);
         if (status != 0) {
-          fprintf(stderr, "tervo classify: %s: session %s: %s (%d)\n", name,
+          fprintf(stderr, "%s: %s: session %s: %s (%d)\n", Command(options_), name,
                   kAges[session - 1], as_last_err_message(), status);
         }
       }
       filters_.push_back(filter);
     }
-    if (filters_.empty()) fprintf(stderr, "tervo classify: no filter could be used\n");
+    if (filters_.empty()) fprintf(stderr, "%s: no filter could be used\n", Command(options_));
     if (options_.explain) SetUpExplainers();
     return true;
   }
@@ -297,7 +302,7 @@ class Classifier {
       std::string error;
       if (!used) continue;
       if (!explainer->SetUp(setup, &error)) {
-        fprintf(stderr, "tervo explain: %s: not explained: %s\n", explainer->FilterName(), error.c_str());
+        fprintf(stderr, "%s: %s: not explained: %s\n", Command(options_), explainer->FilterName(), error.c_str());
         continue;
       }
       explainers_.push_back(std::move(explainer));
@@ -404,7 +409,7 @@ int RunClassify(ClassifyOptions options, const Context& context) {
   if (options.ages.empty()) options.ages.push_back("child");
   for (const std::string& age : options.ages) {
     if (SessionOf(age) == 0) {
-      fprintf(stderr, "tervo classify: unknown age \"%s\" (child, teen or adult)\n", age.c_str());
+      fprintf(stderr, "%s: unknown age \"%s\" (child, teen or adult)\n", Command(options), age.c_str());
       return 2;
     }
   }
@@ -442,7 +447,7 @@ int RunClassify(ClassifyOptions options, const Context& context) {
     for (const auto& [name, count] : result.flagged) flagged[name] += count;
   }
   fflush(stdout);
-  fprintf(stderr, "tervo classify: %zu messages, %zu classifications", messages.size(),
+  fprintf(stderr, "%s: %zu messages, %zu classifications", Command(options), messages.size(),
           classified);
   for (CAFilter* filter : classifier.filters()) {
     fprintf(stderr, ", %s flagged %d", filter->DisplayName(), flagged[filter->DisplayName()]);

@@ -140,7 +140,8 @@ class SignatureExplainer : public FilterExplainer {
     }
     const size_t total = explanation["signatures"].size();
     *out += "    " + (quiet == total ? "none of the " + std::to_string(total) + " signatures fired"
-                                     : std::to_string(quiet) + " other signatures gave 0") + "\n";
+                                     : std::to_string(quiet) + " other signature" +
+                                           (quiet == 1 ? "" : "s") + " gave 0") + "\n";
   }
 
  private:
