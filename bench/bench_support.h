@@ -31,13 +31,15 @@ inline const tervo_test::TempDir& Dir() {
 // are all filtered out, as a host tuned for throughput runs it. `filter` is
 // null when anything failed.
 struct PluginWithFilter {
-  explicit PluginWithFilter(const char* type, const char* age = "adult") {
+  explicit PluginWithFilter(const char* type, const char* age = "adult",
+                            const std::string& data = Dir().path()) {
     setenv("AS_TRACER_PATH", Dir().path().c_str(), 1);
     setenv("TERVO_TRACE_LEVEL", "-1", 1);
     const std::string folder = std::filesystem::canonical("/proc/self/exe").parent_path().string();
     std::string error;
     if (!plugin.Load(folder + "/tervo.mdl", &error)) return;
-    settings.SetString(nsImModules::kSharedDataPathKey, Dir().path());
+    settings.SetString(nsImModules::kSharedDataPathKey, data);
+    settings.SetString(nsImModules::kSharedLibsPathKey, folder);
     settings.SetString(nsImModules::kGlobalTempPathKey, Dir().path());
     settings.SetString(nsImModules::kUserAgeKey, age, 1);
     settings.SetInt(nsImModules::kEnabledKey, 1, 1);
@@ -74,7 +76,8 @@ inline std::string MakeWord(Lcg* rng, uint32_t min_length) {
 }
 
 // Times `filter`'s ProcessEntity in session 1 over items holding `texts`
-// and, when `users` is not empty, users[i] as the other party of message i.
+// and, when `users` is not empty, users[i] as the other party of message i,
+// when `seconds` is not empty, seconds[i] as its second text.
 // At most kItemPool items are built, as a host keeps the item of the current
 // message in its caches; when there are more messages, each pass over the
 // pool (timing paused) moves the items on to the next messages.
@@ -82,7 +85,8 @@ constexpr size_t kItemPool = 1024;
 
 inline void RunProcessEntity(benchmark::State& state, CAFilter* filter,
                              const std::vector<std::string>& texts,
-                             const std::vector<std::string>& users = {}) {
+                             const std::vector<std::string>& users = {},
+                             const std::vector<std::string>& seconds = {}) {
   if (filter == nullptr) {
     state.SkipWithError("the plug-in or its data did not load");
     return;
@@ -94,7 +98,8 @@ inline void RunProcessEntity(benchmark::State& state, CAFilter* filter,
   for (size_t i = 0; i < pool; ++i) {
     const size_t m = (message + i) % messages;
     const char* user = m < users.size() ? users[m].c_str() : nullptr;
-    items.push_back(std::make_unique<tervo_host::Item>(texts[m].c_str(), nullptr, user));
+    const char* second = m < seconds.size() ? seconds[m].c_str() : nullptr;
+    items.push_back(std::make_unique<tervo_host::Item>(texts[m].c_str(), second, user));
   }
   size_t slot = 0;
   for (auto _ : state) {
@@ -111,6 +116,7 @@ inline void RunProcessEntity(benchmark::State& state, CAFilter* filter,
       const size_t m = (message + i) % messages;
       items[i]->get()->input.SetText(ascommon::IM_TEXT_KEY, texts[m].c_str());
       if (m < users.size()) items[i]->io()->SetText(ascommon::IM_USER_INFO_KEY, users[m].c_str());
+      if (m < seconds.size()) items[i]->get()->input.SetText(ascommon::IM_AUX_TEXT_KEY, seconds[m].c_str());
     }
     state.ResumeTiming();
   }

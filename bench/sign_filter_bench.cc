@@ -1,0 +1,211 @@
+// The signature filter: ProcessEntity in tervo.mdl, the way a host calls it,
+// with the sample rules and with 1,000 generated rules, beside a plain PCRE2
+// JIT loop over the same patterns on the same messages (chat lines joined to
+// about 90 bytes). Then building 1,000 rules in full (JIT included) and an
+// incremental update of 10 of them. items_per_second is messages per second.
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "src/engines/assl/asslengine.h"
+
+namespace {
+
+using tervo_bench::Lcg;
+
+constexpr int kMessages = 1024;
+constexpr int kGeneratedRules = 1000;
+
+std::string ReadSource(const std::string& name) {
+  std::ifstream in(std::string(TERVO_SOURCE_DIR) + "/data/sample/" + name);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string Lowered(const std::string& text) {
+  ascommon::sstring lowered;
+  if (lowered.assign(text.data(), text.size()) != 0 || lowered.UTF8_tolower(false) != 0) return text;
+  return std::string(lowered.c_str(), lowered.length());
+}
+
+// The sample chat's lines joined until each message holds about 90 bytes.
+struct Corpus {
+  std::vector<std::string> texts, seconds;
+};
+const Corpus& Messages() {
+  static Corpus corpus;
+  if (corpus.texts.empty()) {
+    std::vector<std::string> lines;
+    std::istringstream chat(ReadSource("chat.txt"));
+    for (std::string line; std::getline(chat, line);) lines.push_back(line);
+    size_t next = 0;
+    for (int i = 0; i < kMessages; ++i) {
+      std::string text;
+      while (text.size() < 80) text += lines[next++ % lines.size()] + " ";
+      corpus.texts.push_back(text);
+      corpus.seconds.push_back(Lowered(text));
+    }
+  }
+  return corpus;
+}
+
+// 1,000 signatures of the shape chat filters use: two word lists with
+// optional words between, half of them case-insensitive. Words are made up,
+// so that, as with real rule sets, most rules match no message.
+std::string GeneratedRules(uint32_t seed, int first, int count) {
+  Lcg rng(seed);
+  std::string rules;
+  for (int i = first; i < first + count; ++i) {
+    auto words = [&rng](int n) {
+      std::string list;
+      for (int w = 0; w < n; ++w) list += (w ? "|" : "") + tervo_bench::MakeWord(&rng, 3);
+      return list;
+    };
+    const bool insensitive = i % 2 == 0;
+    rules += "rule g" + std::to_string(i) + " { condition: match(\"\\b(?:" + words(3) +
+             ")\\s+(?:\\w+\\s+)?(?:" + words(2) + ")\\b\", IM::Text, " +
+             (insensitive ? "REGEX_INSENSITIVE" : "REGEX") + "); actions: mark(\"cat: child\", " +
+             std::to_string(i % 100) + "); metadata: priority = " + std::to_string(i % 50) + "; }\n";
+  }
+  return rules;
+}
+
+// A data folder holding `files` (name, text).
+std::string Folder(const char* name, const std::vector<std::pair<std::string, std::string>>& files) {
+  const std::string folder = tervo_bench::Dir().File(name);
+  std::filesystem::create_directories(folder);
+  for (const auto& [file, text] : files) std::ofstream(folder + "/" + file) << text;
+  return folder;
+}
+
+const std::string& SampleFolder() {
+  static const std::string folder = Folder(
+      "sample", {{"im_sign.slf", ReadSource("im_sign.slf")}, {"im_meta.slf", ReadSource("im_meta.slf")}});
+  return folder;
+}
+
+const std::string& GeneratedFolder() {
+  static const std::string folder = Folder("generated", {{"im_sign.slf", GeneratedRules(7, 0, kGeneratedRules)}});
+  return folder;
+}
+
+void RunFilter(benchmark::State& state, const std::string& folder) {
+  tervo_bench::PluginWithFilter plugin(nsImModules::kSignFilterName, "child", folder);
+  tervo_bench::RunProcessEntity(state, plugin.filter, Messages().texts, {}, Messages().seconds);
+}
+
+void BM_SignFilterSample(benchmark::State& state) { RunFilter(state, SampleFolder()); }
+void BM_SignFilter1000(benchmark::State& state) { RunFilter(state, GeneratedFolder()); }
+
+// The patterns of a folder's match rules as the engine compiles them, each
+// with whether it reads the lower-cased second text.
+struct Pattern {
+  std::string text;
+  bool second;
+};
+std::vector<Pattern> PatternsOf(const std::string& folder) {
+  nsAssl::Engines engines;
+  std::vector<Pattern> patterns;
+  const std::string program = std::filesystem::canonical("/proc/self/exe").parent_path().string();
+  if (engines.LoadRegexLibrary(program.c_str()) != 0 || engines.Init(folder.c_str(), 4, 1) != 0) {
+    return patterns;
+  }
+  const nsAssl::RuleTable& rules = engines.AsslEngine()->rules();
+  for (uint64_t i = 0; i < rules.RuleCount(); ++i) {
+    const auto* match = rules.Rule(i) == nullptr
+                            ? nullptr
+                            : dynamic_cast<const nsAssl::MatchCondition*>(rules.Rule(i)->condition());
+    ascommon::sstring pattern;
+    if (match == nullptr || !match->IsRegex() || match->Pattern(&pattern) != 0) continue;
+    patterns.push_back({pattern.c_str(), match->how == nsAssl::kRegexInsensitive});
+  }
+  return patterns;
+}
+
+// Every pattern, one after another, on each message: what the rules' regular
+// expressions cost on their own.
+void RunPcre2Loop(benchmark::State& state, const std::string& folder) {
+  std::vector<pcre2_code*> codes;
+  std::vector<bool> second;
+  for (const Pattern& p : PatternsOf(folder)) {
+    int error = 0;
+    PCRE2_SIZE offset = 0;
+    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(p.text.data()), p.text.size(),
+                                     PCRE2_UTF | PCRE2_MATCH_INVALID_UTF, &error, &offset, nullptr);
+    if (code == nullptr || pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) != 0) continue;
+    codes.push_back(code);
+    second.push_back(p.second);
+  }
+  if (codes.empty()) return state.SkipWithError("no patterns");
+  pcre2_match_data* data = pcre2_match_data_create(1, nullptr);
+  const Corpus& corpus = Messages();
+  size_t i = 0, matches = 0;
+  for (auto _ : state) {
+    const size_t m = i++ % kMessages;
+    for (size_t c = 0; c < codes.size(); ++c) {
+      const std::string& subject = second[c] ? corpus.seconds[m] : corpus.texts[m];
+      matches += pcre2_jit_match(codes[c], reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), 0,
+                                 0, data, nullptr) > 0;
+    }
+  }
+  benchmark::DoNotOptimize(matches);
+  state.SetItemsProcessed(state.iterations());
+  state.counters["patterns"] = static_cast<double>(codes.size());
+  pcre2_match_data_free(data);
+  for (pcre2_code* code : codes) pcre2_code_free(code);
+}
+
+void BM_Pcre2LoopSample(benchmark::State& state) { RunPcre2Loop(state, SampleFolder()); }
+void BM_Pcre2Loop1000(benchmark::State& state) { RunPcre2Loop(state, GeneratedFolder()); }
+
+// Building the 1,000 rules from their file: parse, build, compile (JIT).
+void BM_InitFull1000(benchmark::State& state) {
+  nsAssl::Engines engines;
+  const std::string program = std::filesystem::canonical("/proc/self/exe").parent_path().string();
+  if (engines.LoadRegexLibrary(program.c_str()) != 0) return state.SkipWithError("no libfernwick");
+  for (auto _ : state) {
+    if (engines.Init(GeneratedFolder().c_str(), 4, 1) != 0) return state.SkipWithError("init failed");
+  }
+}
+
+// Ten of the 1,000 rules replaced through the incremental list.
+void BM_Incremental10(benchmark::State& state) {
+  const std::string folder = Folder("incremental", {{"im_sign.slf", GeneratedRules(7, 0, kGeneratedRules)}});
+  const std::string list = folder + "/im_incslf.txt";
+  nsAssl::Engines engines;
+  const std::string program = std::filesystem::canonical("/proc/self/exe").parent_path().string();
+  std::ofstream(list) << "{\n* 1\n}\n";
+  if (engines.LoadRegexLibrary(program.c_str()) != 0 || engines.Init(folder.c_str(), 4, 1) != 0) {
+    return state.SkipWithError("init failed");
+  }
+  int jid = 1;
+  for (auto _ : state) {
+    state.PauseTiming();
+    // The same ten names each time, with new patterns.
+    std::istringstream changed(GeneratedRules(100 + jid, 0, 10));
+    std::string text = "{\n* " + std::to_string(++jid) + "\n";
+    int n = 0;
+    for (std::string rule; std::getline(changed, rule); ++n) text += "+ g" + std::to_string(n) + "\n  " + rule + "\n";
+    std::ofstream(list) << text << "}\n";
+    state.ResumeTiming();
+    if (engines.Init(folder.c_str(), 4, 1) != 0) return state.SkipWithError("update failed");
+  }
+  if (engines.AsslEngine()->last_jid() != jid) state.SkipWithError("the updates were not applied");
+}
+
+BENCHMARK(BM_SignFilterSample);
+BENCHMARK(BM_Pcre2LoopSample);
+BENCHMARK(BM_SignFilter1000);
+BENCHMARK(BM_Pcre2Loop1000);
+BENCHMARK(BM_InitFull1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Incremental10)->Unit(benchmark::kMillisecond);
+
+}  // namespace
