@@ -327,23 +327,29 @@ TEST_F(DataDirTest, CompileRefusesAListWhoseFileNoReaderWouldOpen) {
 }
 
 // The sample data built next to the program is the default data folder.
-TEST(TervoCommand, ExampleChatGivesTheSameVerdictsOnOneAndFourThreads) {
+TEST(TervoCommand, ExampleChatGivesTheSameVerdictsOnOneTwoAndFourThreads) {
   TempDir dir;
   const std::string chat = std::string(TERVO_SOURCE_DIR) + "/data/sample/chat.txt";
   const std::string args = "classify '" + chat + "' --age child --age adult --temp-dir . --threads ";
   CommandResult one = RunTervo(args + "1", dir.path(), true);
   EXPECT_EQ(0, one.status);
+  EXPECT_EQ(one.out, RunTervo(args + "2", dir.path(), true).out);
   EXPECT_EQ(one.out, RunTervo(args + "4", dir.path(), true).out);
   const std::vector<std::string> lines = tervo_test::SplitLines(one.out);
   // One line per message and age.
   ASSERT_EQ(2 * tervo_test::SplitLines(tervo_test::ReadFile(chat)).size(), lines.size());
   // The sample lists flag something for a child, and fewer messages for an adult.
-  int flagged[2] = {0, 0};
+  // So do the sample rules; most of them protect children and teens only.
+  int flagged[2] = {0, 0}, marked[2] = {0, 0};
   for (const std::string& line : lines) {
-    flagged[Has(line, "\"age\":\"adult\"")] += Has(line, "\"flagged\":[\"Im Words Filter\"]");
+    const bool adult = Has(line, "\"age\":\"adult\"");
+    flagged[adult] += Has(line, "\"flagged\":[\"Im Words Filter\"]");
+    marked[adult] += Has(line, "\"41013\":1");
   }
   EXPECT_GT(flagged[0], 0);
   EXPECT_LT(flagged[1], flagged[0]);
+  EXPECT_GT(marked[0], 0);
+  EXPECT_LT(marked[1], marked[0]);
 }
 
 // The plug-in's log goes where --trace or AS_TRACER_PATH names, and nowhere
