@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "src/engines/assl/execunit.h"
+#include "src/engines/assl/imcontextif.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -134,6 +136,47 @@ TEST_F(AsslEngineTest, AppliesOnlyNewerJobsWhileTheArrayIsDense) {
     EXPECT_EQ(engine_.free_slots(), s.free_slots);
     EXPECT_EQ(Walk().substr(0, s.first.size()), s.first);
   }
+}
+
+TEST_F(AsslEngineTest, UnitsRunTheSignaturesOnTheirItem) {
+  Write("im_sign.slf", Signature("quiet", 3, "zzz") + Signature("plain", 1) +
+                           "rule loud { condition: match(\"x\", IM::Text, REGEX); actions: mark(\"c\", 7);"
+                           " metadata: priority = 2; }\n");
+  tervo_test::CapturingTrace trace;
+  ExecUnit unit;
+  EXPECT_EQ(unit.GetSignatures(), nullptr);
+  unit.SetEngines(&engines_);
+  EXPECT_EQ(unit.GetSignatures(), nullptr);
+  ASSERT_EQ(engines_.Init(dir_.path().c_str(), 4, 1), 0);
+  float result = 0;
+  EXPECT_EQ(unit.ExecSignature(0, &result), -1);
+  sstring category;
+  EXPECT_EQ(unit.GetStringVariable(sstring("CATEGORY"), &category), -1);
+  const auto texts = trace.texts();
+  for (const char* line : {"invalid reference to engines interface", "invalid reference to ASSL engine",
+                           "invalid reference to structs interface", "invalid HCONTEXT"}) {
+    EXPECT_NE(std::find(texts.begin(), texts.end(), line), texts.end()) << line;
+  }
+
+  ascommon::CBlackBox io;
+  ascommon::SItem item;
+  item.io = &io;
+  item.input.SetText(ascommon::IM_TEXT_KEY, "x");
+  item.input.SetText(ascommon::IM_AUX_TEXT_KEY, "x");
+  auto* context = ascommon::New<CImContextInterface>();  // the unit deletes it
+  context->SetItem(&item);
+  for (const RuleStateInfo& state : engines_.AsslEngine()->GetStateInfo()) context->rule_states().Add(state);
+  unit.SetContext(context);
+  for (const CRule::SignatureInfo* s : *unit.GetSignatures()) EXPECT_EQ(unit.ExecSignature(s->index, &result), 0);
+  int32_t score = 0;
+  EXPECT_EQ(unit.GetIntVariable(sstring("SCORE"), &score), 0);
+  EXPECT_EQ(score, 7);
+  sstring names;
+  EXPECT_EQ(engines_.AsslEngine()->GetFiredNames(&engines_, context, false, &names), 0);
+  EXPECT_STREQ(names.c_str(), "loud; plain");
+  EXPECT_EQ(engines_.AsslEngine()->GetFiredNames(&engines_, context, true, &names), 0);
+  EXPECT_STREQ(names.c_str(), "loud");
+  EXPECT_EQ(engines_.AsslEngine()->GetFiredNames(nullptr, context, true, &names), -1);
 }
 
 }  // namespace
