@@ -299,6 +299,23 @@ FILE* OpenFile(const char* path, const char* mode) {
   return fopen(OsPath(path).c_str(), mode);
 }
 
+int32_t ReadWholeFile(const char* path, String* out) {
+  FILE* file = OpenFile(path, "rb");
+  if (file == nullptr) return -1;
+  out->clear();
+  char chunk[16384];
+  size_t n;
+  int32_t rc = 0;
+  try {
+    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) out->append(chunk, n);
+  } catch (const std::bad_alloc&) {
+    rc = -3;
+  }
+  if (rc == 0 && ferror(file)) rc = -2;
+  fclose(file);
+  return rc;
+}
+
 void* LoadLibrary(const char16_t* path) {
   if (path == nullptr) return nullptr;
   return LoadDynLib(Utf16ToUtf8(path).c_str());

@@ -15,6 +15,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "common/asalloc.h"
 #include "common/sstring.h"
 #include "common/ustring.h"
 #include "src/common/array.h"
@@ -98,6 +99,11 @@ int32_t SetCurrentFolder(const char* path);
 // failure or for a null argument. Close it with fclose.
 FILE* OpenFile(const char16_t* path, const char* mode);
 FILE* OpenFile(const char* path, const char* mode);
+
+// Replaces `*out` with the whole content of the file at `path`. Answers 0,
+// -1 when the file cannot be opened, -2 when reading it fails, -3 when
+// memory runs out.
+int32_t ReadWholeFile(const char* path, String* out);
 
 // Run-time libraries, by the naming rules of common/dynlib.h ("name.dll" is
 // looked for as "libname.so"). LoadLibrary answers a handle or null;

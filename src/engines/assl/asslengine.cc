@@ -53,18 +53,21 @@ int32_t CASSLEngine::GetRuleIndex(const sstring& name, uint64_t* index) {
   return 0;
 }
 
-int32_t CASSLEngine::InitRule(uint64_t index, Engines* engines) {
+CRule* CASSLEngine::Slot(uint64_t index, const char* caller) const {
   const uint64_t count = rules_.RuleCount();
   if (index >= count) {
-    AS_LOG(0, __LINE__, "InitRule: index %d is out of the bounds of Rules [0 -> %d]",
+    AS_LOG(0, __LINE__, "%sindex %d is out of the bounds of Rules [0 -> %d]", caller,
            static_cast<int>(index), static_cast<int>(count));
-    return -1;
+    return nullptr;
   }
   CRule* rule = rules_.Rule(index);
-  if (rule == nullptr) {
-    AS_LOG(0, __LINE__, "InitRule: rule at index %d does not exist", static_cast<int>(index));
-    return -1;
-  }
+  if (rule == nullptr) AS_LOG(0, __LINE__, "%srule at index %d does not exist", caller, static_cast<int>(index));
+  return rule;
+}
+
+int32_t CASSLEngine::InitRule(uint64_t index, Engines* engines) {
+  CRule* rule = Slot(index, "InitRule: ");
+  if (rule == nullptr) return -1;
   try {
     rule->Init(engines);
   } catch (const ASException&) {
@@ -75,17 +78,8 @@ int32_t CASSLEngine::InitRule(uint64_t index, Engines* engines) {
 
 int32_t CASSLEngine::ExecRule(uint64_t index, Engines* engines, ContextInterface* context,
                               float* result) {
-  const uint64_t count = rules_.RuleCount();
-  if (index >= count) {
-    AS_LOG(0, __LINE__, "index %d is out of the bounds of Rules [0 -> %d]", static_cast<int>(index),
-           static_cast<int>(count));
-    return -1;
-  }
-  CRule* rule = rules_.Rule(index);
-  if (rule == nullptr) {
-    AS_LOG(0, __LINE__, "rule at index %d does not exist", static_cast<int>(index));
-    return -1;
-  }
+  CRule* rule = Slot(index, "");
+  if (rule == nullptr) return -1;
   try {
     *result = rule->Exec(engines, context);
   } catch (const ASException&) {
@@ -95,18 +89,8 @@ int32_t CASSLEngine::ExecRule(uint64_t index, Engines* engines, ContextInterface
 }
 
 const char* CASSLEngine::GetRuleName(uint64_t index) const {
-  const uint64_t count = rules_.RuleCount();
-  if (index >= count) {
-    AS_LOG(0, __LINE__, "index %d is out of the bounds of Rules [0 -> %d]", static_cast<int>(index),
-           static_cast<int>(count));
-    return nullptr;
-  }
-  const CRule* rule = rules_.Rule(index);
-  if (rule == nullptr) {
-    AS_LOG(0, __LINE__, "rule at index %d does not exist", static_cast<int>(index));
-    return nullptr;
-  }
-  return rule->name().c_str();
+  const CRule* rule = Slot(index, "");
+  return rule != nullptr ? rule->name().c_str() : nullptr;
 }
 
 int32_t CASSLEngine::GetFiredNames(Engines* engines, ContextInterface* context, bool with_actions,

@@ -72,6 +72,9 @@ class CASSLEngine : public RuleRunner {
   // The path of `name` in `path`: a backslash between them unless the
   // folder ends in one. False after "problems concatenating strings".
   static bool BuildPath(const char* path, const char* name, sstring* out);
+  // The rule at `index`, or null after the line for a bad index or an empty
+  // slot (the line starts with `caller`).
+  CRule* Slot(uint64_t index, const char* caller) const;
   // Parses every file of the list into the rule table.
   int32_t ExtractRules(const char* mask);
   // Reads the set's prealloc list and sizes the rule array.

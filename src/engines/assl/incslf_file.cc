@@ -140,20 +140,9 @@ class JobReader {
 
 int32_t CIncSlfFileInfo::Load(const char* path) {
   jobs_.clear();
-  FILE* file = ascommon::OpenFile(path, "rb");
-  if (file == nullptr) return -1;
   ascommon::String data;
-  char chunk[16384];
-  size_t n;
-  bool ok = true;
-  try {
-    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) data.append(chunk, n);
-  } catch (const std::bad_alloc&) {
-    ok = false;
-  }
-  if (ferror(file)) ok = false;
-  fclose(file);
-  return ok ? Parse(data.data(), data.size()) : -1;
+  if (ascommon::ReadWholeFile(path, &data) != 0) return -1;
+  return Parse(data.data(), data.size());
 }
 
 int32_t CIncSlfFileInfo::Parse(const char* data, size_t size) {

@@ -27,21 +27,13 @@ ParserState::~ParserState() {
 }
 
 bool ParserState::SetInputFile(const char* path) {
-  FILE* file = path == nullptr ? nullptr : ascommon::OpenFile(path, "rb");
-  if (file == nullptr) return false;
   ascommon::String text;
-  char chunk[16384];
-  size_t n;
-  bool ok = true;
+  if (ascommon::ReadWholeFile(path, &text) != 0) return false;
   try {
-    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+    text.append(2, '\0');
   } catch (const std::bad_alloc&) {
-    ok = false;
+    return false;
   }
-  if (ferror(file)) ok = false;
-  fclose(file);
-  if (!ok) return false;
-  text.append(2, '\0');
   input_.swap(text);
   file_name_.assign(path);
   line_ = 1;
