@@ -188,7 +188,12 @@ class sstring : public CBlackBoxObject {
   // heap block unless it is `buf` itself.
   void Adopt(char* buf, uint64_t size, uint64_t length);
   void FreeHeap();
-  int32_t SetError(int32_t e) const { return error_ = e; }
+  // Writes only a changed value: a const operation that succeeds on a string
+  // shared between threads (a rule's name, a static key) then only reads it.
+  int32_t SetError(int32_t e) const {
+    if (error_ != e) error_ = e;
+    return e;
+  }
   int32_t LowerCaseLoop(bool validate, bool regex);
 
   char spare_ = kDefaultSpare;

@@ -1,12 +1,16 @@
 // Fuzzes ProcessEntity of the four filters of tervo.mdl, loaded and set up
 // once the way a host does it (host/plugin_host.h), with the sample data the
-// build compiles (<build>/sample-data, or $TERVO_FUZZ_SAMPLE_DATA) copied into
-// a scratch data folder. Sessions 1, 2 and 3 are child, teen and adult.
+// build compiles and the sample rules (<build>/sample-data, or
+// $TERVO_FUZZ_SAMPLE_DATA) copied into a scratch data folder, and
+// libfernwick.so from the program's folder. Sessions 1, 2 and 3 are child,
+// teen and adult.
 //
 // Input: the message text up to the first zero byte; the bytes after it (up to
 // the next zero byte) are the other party, which the blacklist filter checks;
-// without a zero byte the text is the other party too. Every filter must
-// answer 0 on every session, and write what its verdict keys promise.
+// without a zero byte the text is the other party too. The bytes after a
+// second zero byte are the second text; without one the second text is the
+// text lower-cased, as `tervo classify` gives it. Every filter must answer 0
+// on every session, and write what its verdict keys promise.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -14,10 +18,15 @@
 #include <string.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "common/blackbox.h"
+#include "common/sstring.h"
 #include "fuzz/fuzz_support.h"
 #include "host/plugin_host.h"
 #include "host/settings.h"
@@ -54,6 +63,7 @@ struct Setup {
   tervo_host::Settings settings;
   tervo_host::Plugin plugin;
   std::vector<Filter> filters;
+  std::set<int32_t> rule_scores;  // every score a mark() of the sample rules gives
 };
 
 Setup* g_setup = nullptr;
@@ -64,14 +74,43 @@ std::string SampleDataFolder() {
   return tervo_test::ProgramFolder() + "/../sample-data";
 }
 
-void CopySampleData(const std::string& to) {
-  const std::string from = SampleDataFolder();
-  for (const char* name : kDataFiles) {
-    std::error_code error;
-    std::filesystem::copy_file(from + "/" + name, to + "/" + name, error);
-    FUZZ_CHECK(!error, "cannot copy " + from + "/" + name + ": " + error.message() +
-                           " (build the sample data, or set TERVO_FUZZ_SAMPLE_DATA)");
+void CopyFile(const std::string& from, const std::string& to) {
+  std::error_code error;
+  std::filesystem::copy_file(from, to, error);
+  FUZZ_CHECK(!error, "cannot copy " + from + ": " + error.message() +
+                         " (build the sample data, or set TERVO_FUZZ_SAMPLE_DATA)");
+}
+
+bool IsRuleFile(const std::string& name) {
+  return name.size() > 6 && name.compare(0, 2, "im") == 0 &&
+         name.compare(name.size() - 4, 4, ".slf") == 0;
+}
+
+// The scores of the mark() actions of a rule file.
+void CollectScores(const std::string& path, std::set<int32_t>* scores) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  static const std::regex kMark(R"(mark\(\s*"[^"]*"\s*,\s*(-?[0-9]+)\s*\))");
+  for (std::sregex_iterator at(text.begin(), text.end(), kMark), end; at != end; ++at) {
+    scores->insert(std::stoi((*at)[1].str()));
   }
+}
+
+// Copies the data files and every im*.slf rule file, and collects the rules'
+// scores.
+void CopySampleData(const std::string& to, std::set<int32_t>* scores) {
+  const std::string from = SampleDataFolder();
+  for (const char* name : kDataFiles) CopyFile(from + "/" + name, to + "/" + name);
+  int rule_files = 0;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(from, error)) {
+    const std::string name = entry.path().filename().string();
+    if (!IsRuleFile(name)) continue;
+    CopyFile(entry.path().string(), to + "/" + name);
+    CollectScores(entry.path().string(), scores);
+    ++rule_files;
+  }
+  FUZZ_CHECK(!error && rule_files > 0 && !scores->empty(), "no sample rules with scores in " + from);
 }
 
 void SetUp(Setup* s) {
@@ -80,13 +119,14 @@ void SetUp(Setup* s) {
   // The plug-in opens its log when it is loaded; nothing is written to it.
   setenv("AS_TRACER_PATH", s->log.path().c_str(), 1);
   setenv("TERVO_TRACE_LEVEL", "-1", 1);
-  CopySampleData(s->data.path());
+  CopySampleData(s->data.path(), &s->rule_scores);
 
   const std::string plugin_path = tervo_test::ProgramFolder() + "/tervo.mdl";
   std::string error;
   FUZZ_CHECK(s->plugin.Load(plugin_path, &error), "cannot load " + plugin_path + ": " + error);
   s->settings.SetString(nsImModules::kSharedDataPathKey, s->data.path() + "/");
   s->settings.SetString(nsImModules::kGlobalTempPathKey, s->temp.path() + "/");
+  s->settings.SetString(nsImModules::kSharedLibsPathKey, tervo_test::ProgramFolder());
   for (const Session& session : kSessions) {
     s->settings.SetString(nsImModules::kUserAgeKey, session.age, session.id);
     s->settings.SetInt(nsImModules::kEnabledKey, 1, session.id);
@@ -96,9 +136,8 @@ void SetUp(Setup* s) {
     CAFilter* module = s->plugin.CreateFilter(name, &s->settings);
     FUZZ_CHECK(module != nullptr, std::string("cannot create ") + name);
     const int32_t applied = module->ApplySharedSettings();
-    // The signature filter has no rule engine to load yet and says so.
-    FUZZ_CHECK(applied == (strcmp(name, kSignFilterName) == 0 ? -201 : 0),
-               std::string(name) + " ApplySharedSettings answered " + std::to_string(applied));
+    FUZZ_CHECK(applied == 0, std::string(name) + " ApplySharedSettings answered " +
+                                 std::to_string(applied) + ": " + as_last_err_message());
     for (const Session& session : kSessions) {
       const int32_t opened = tervo_host::OpenSession(module, session.id);
       FUZZ_CHECK(opened == 0, std::string(name) + " cannot open a session: " +
@@ -124,7 +163,31 @@ void CheckVerdicts(const Filter& filter, const Session& session, tervo_host::Ite
     // session's factor is 0: every class fires on any text.
     FUZZ_CHECK(fired || session.id != 3, where + "an adult session did not fire");
   } else if (strcmp(filter.name, kSignFilterName) == 0) {
-    FUZZ_CHECK(!item->Flag(ascommon::IM_SIGN_FLAG_KEY), where + "fired without signatures");
+    const bool flagged = item->Flag(ascommon::IM_SIGN_FLAG_KEY);
+    const int32_t score = item->Number(ascommon::IM_SIGN_SCORE_KEY, INT32_MIN);
+    FUZZ_CHECK(flagged == (score != INT32_MIN), where + "the flag and the score disagree");
+    FUZZ_CHECK(!flagged || score == 0 || g_setup->rule_scores.count(score) != 0,
+               where + "a score no rule gives: " + std::to_string(score));
+  }
+}
+
+std::string LowerCased(const std::string& text) {
+  ascommon::sstring lowered;
+  if (lowered.assign(text.data(), text.size()) != 0 || lowered.UTF8_tolower(false) != 0) {
+    return text;
+  }
+  return std::string(lowered.c_str(), lowered.length());
+}
+
+// The fields of an input, split at its zero bytes: at most `count`, the last
+// up to the next zero byte or the end.
+std::vector<std::string> Fields(const char* bytes, size_t size, size_t count) {
+  std::vector<std::string> fields;
+  for (size_t at = 0;; ++at) {  // ++at steps over a zero byte
+    const size_t length = strnlen(bytes + at, size - at);
+    fields.emplace_back(bytes + at, length);
+    at += length;
+    if (at == size || fields.size() == count) return fields;
   }
 }
 
@@ -139,17 +202,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const char* bytes = reinterpret_cast<const char*>(data);
-  const size_t text_length = strnlen(bytes, size);
-  const std::string text(bytes, text_length);
-  std::string user = text;
-  if (text_length < size) {
-    const char* rest = bytes + text_length + 1;
-    user.assign(rest, strnlen(rest, size - text_length - 1));
-  }
+  const std::vector<std::string> fields = Fields(reinterpret_cast<const char*>(data), size, 3);
+  const std::string& text = fields[0];
+  const std::string& user = fields.size() > 1 ? fields[1] : text;
+  const std::string second = fields.size() > 2 ? fields[2] : LowerCased(text);
   for (const Filter& filter : g_setup->filters) {
     for (const Session& session : kSessions) {
-      tervo_host::Item item(text.c_str(), nullptr, user.c_str());
+      tervo_host::Item item(text.c_str(), second.c_str(), user.c_str());
       const int32_t rc = filter.module->ProcessEntity(session.id, item.get(), 0);
       FUZZ_CHECK(rc == 0, std::string(filter.name) + " ProcessEntity answered " +
                               std::to_string(rc) + ": " + as_last_err_message());
