@@ -364,13 +364,18 @@ class CGenericMarkovianEngine::ClassifyCall {
       if (params_.maxRepeats >= 1 && counted->second > params_.maxRepeats) return true;
     }
     score_ += static_cast<float>(value);
-    if (observer_ != nullptr) observer_->OnSequence(name, hashes_ + p, k, value);
+    if (observer_ != nullptr) [[unlikely]] Tell(name, p, k, value);
     if (params_.collectMatches != 0 && is_new) {
       text_.push_back(';');
       results_->matches[name].push_back(sstring(text_.data(), text_.size()));
     }
     memset(flags_.data() + p, 1, static_cast<size_t>(k));
     return true;
+  }
+
+  // Out of line, so that the walk without an observer keeps its shape.
+  [[gnu::noinline, gnu::cold]] void Tell(const sstring& name, int64_t p, int64_t k, int32_t value) {
+    observer_->OnSequence(name, hashes_ + p, k, value);
   }
 
   // Sets text_ to the words of the window, each followed by a blank; words
