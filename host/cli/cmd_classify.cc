@@ -294,7 +294,8 @@ class Classifier {
   // One explainer for each filter in use that has one.
   void SetUpExplainers() {
     const ExplainSetup setup{options_.data_dir, options_.lib_dir, options_.temp_dir};
-    std::unique_ptr<FilterExplainer> all[] = {NewSignatureExplainer()};
+    std::unique_ptr<FilterExplainer> all[] = {NewWordsExplainer(), NewBlacklistExplainer(),
+                                              NewSignatureExplainer(), NewMarkovianExplainer()};
     for (auto& explainer : all) {
       const bool used = std::any_of(filters_.begin(), filters_.end(), [&](CAFilter* f) {
         return strcmp(f->DisplayName(), explainer->FilterName()) == 0;

@@ -43,6 +43,9 @@ class FilterExplainer {
 };
 
 std::unique_ptr<FilterExplainer> NewSignatureExplainer();
+std::unique_ptr<FilterExplainer> NewWordsExplainer();
+std::unique_ptr<FilterExplainer> NewMarkovianExplainer();
+std::unique_ptr<FilterExplainer> NewBlacklistExplainer();
 
 }  // namespace tervo_cli
 

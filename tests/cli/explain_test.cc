@@ -1,10 +1,14 @@
 // tervo explain, run as a parent or an operator runs it.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "src/engines/urldb2/urldb2_format.h"
+#include "tests/support/data_files.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -44,6 +48,45 @@ TEST(TervoExplain, ShowsTheSignaturesThatFiredAndWhatTheyMatched) {
   EXPECT_EQ(walk[0]["marks"], false);  // a teen session
   EXPECT_EQ(walk[1]["matches"][0]["span"], nullptr);
   EXPECT_EQ(first["flagged"], nlohmann::json::array());
+}
+
+TEST(TervoExplain, ShowsTheWordsSequencesAndKeyBehindEachVerdict) {
+  tervo_test::TempDir dir;
+  tervo_test::WriteWordsFile(dir.File("imwords.dat"), {{"bullying", 3, 5, 8, 0, {{"stupid", 3}, {"idiot", 2}}},
+                                                       {"grooming", 4, 6, 9, 0, {{"pics", 3}}}});
+  tervo_test::WriteMarkovianFile(dir.File("im_markovian.dat"),
+                                 {{"grooming", 10, {{6, {"send", "me", "pics"}}, {5, {"send", "me"}}}}});
+  tervo_test::WriteBlacklistFile(dir.File("imblacklist.dat"), std::vector<std::string>{"mallory"});
+  std::ofstream(dir.File("chat.jsonl")) << "{\"text\": \"you stupid idiot, send me pics\", \"user\": \"mallory\"}\n"
+                                           "{\"text\": \"see you at practice\"}\n";
+  char key[24];
+  snprintf(key, sizeof key, "%016llx", static_cast<unsigned long long>(nsUrlDb2::DigestKey("mallory", 7)));
+  auto run = RunTervo("explain chat.jsonl --jsonl --data-dir . --temp-dir .", dir.path(), true);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "line 1 (child): you stupid idiot, send me pics\n"
+            "  Im Words Filter: flagged\n"
+            "    bullying: stupid 3 + idiot 2 = 5 > 3 (child): fired\n"
+            "    grooming: pics 3 = 3 <= 4 (child): not fired\n"
+            "    41010 = 5: the sum of bullying, the last category that fired\n"
+            "  Im Blacklist Filter: flagged\n"
+            "    other party \"mallory\", key " + std::string(key) + ": listed\n"
+            "  Im Markovian Filter: not flagged\n"
+            "    grooming: \"send me pics\" 6 = 6 < 10 (threshold 10 x 1, child): not fired\n"
+            "line 2 (child): see you at practice\n"
+            "  Im Words Filter: not flagged\n"
+            "    no listed words; 41010 = -1: no category fired\n"
+            "  Im Markovian Filter: not flagged\n"
+            "    no listed sequences\n");
+
+  run = RunTervo("explain chat.jsonl --jsonl --json --age teen --data-dir . --temp-dir .", dir.path(), true);
+  const auto lines = tervo_test::SplitLines(run.out);
+  ASSERT_EQ(lines.size(), 2u);
+  const auto first = nlohmann::json::parse(lines[0])["explain"];
+  EXPECT_EQ(first["Im Words Filter"]["categories"][0]["threshold"], 5);  // the teen threshold
+  EXPECT_EQ(first["Im Words Filter"]["verdict"]["value"], -1);
+  EXPECT_EQ(first["Im Markovian Filter"]["classes"][0]["needed"], 8.0);
+  EXPECT_EQ(nlohmann::json::parse(lines[1])["explain"]["Im Blacklist Filter"]["user"], nullptr);
 }
 
 }  // namespace

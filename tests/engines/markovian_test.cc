@@ -232,6 +232,28 @@ TEST_F(MarkovianTest, LongerWindowsCoverShorterOnesAndRepeatsAreCapped) {
     EXPECT_EQ(Report(c.text, p), (std::map<std::string, float>{{"c", c.c}, {"h", c.h}, {"n", c.n}}))
         << c.text << " " << c.max_repeats << " " << static_cast<int>(c.skip);
   }
+
+  // An observer sees each window that counted, then each class's result.
+  struct Record : nsMarkovian::MarkovianObserver {
+    const CGenericMarkovianEngine* engine = nullptr;
+    std::vector<std::string> seen;
+    void OnSequence(const sstring& name, const uint32_t* hashes, int64_t k, int32_t value) override {
+      std::string s = std::string(name.c_str()) + ":";
+      for (int64_t i = 0; i < k; ++i) s += std::string(" ") + engine->dictionary().find(hashes[i])->second.c_str();
+      seen.push_back(s + " " + std::to_string(value));
+    }
+    void OnClass(const sstring& name, float score, int32_t threshold, float needed, bool fired) override {
+      seen.push_back(std::string(name.c_str()) + " " + std::to_string(static_cast<int>(score)) + "/" +
+                     std::to_string(threshold) + " needs " + std::to_string(needed) + (fired ? " fired" : ""));
+    }
+  } record;
+  record.engine = &engine_;
+  MarkovianParams p = All(0.5f);
+  MarkovianResults r;
+  ASSERT_EQ(engine_.ClassifyText("zz aa bb cc hey you hey", &r, &p, &record), 0);
+  EXPECT_EQ(record.seen, (std::vector<std::string>{"c: aa bb cc 100", "c: zz aa 1000", "c 1100/1 needs 0.500000 fired",
+                                                   "h: hey you 5", "h: hey 1", "h 6/1 needs 0.500000 fired",
+                                                   "n: hey you -4", "n -4/1 needs 0.500000"}));
 }
 
 TEST_F(MarkovianTest, CollectMatchesAndClassList) {

@@ -269,6 +269,24 @@ TEST_F(WordsEngineTest, FiringCategoriesAreAllReportedAndTheLastScores) {
   EXPECT_EQ("alpha beta ", out.names);
   EXPECT_EQ("(alpha) <<7>> -> (1 / 3) (beta) <<12>> -> (2 / 3) ", out.details);
 
+  // An observer sees each occurrence that counted, then every category's result.
+  struct Record : nsWordsHeur::WordsObserver {
+    std::vector<std::string> seen;
+    void OnWord(uint64_t c, const sstring& word, int32_t weight) override {
+      seen.push_back(std::to_string(c) + " " + std::string(word.data(), word.length()) + " " +
+                     std::to_string(weight));
+    }
+    void OnCategory(uint64_t c, int32_t sum, int32_t threshold, bool fired) override {
+      seen.push_back(std::to_string(c) + "=" + std::to_string(sum) + "/" + std::to_string(threshold) +
+                     (fired ? " fired" : ""));
+    }
+  } record;
+  const char* const texts[] = {"foo bar", "BAZ! foo"};
+  ASSERT_EQ(0, engine_.ScoreIMTexts(texts, 2, 0, nullptr, nullptr, nullptr, nullptr, 40, &record));
+  EXPECT_EQ((std::vector<std::string>{"0 foo 7", "1 foo 1", "2 bar 6", "2 baz 6", "0 foo 7", "1 foo 1",
+                                      "0=14/40", "1=2/40", "2=12/40"}),
+            record.seen);
+
   // More categories than the counters keep on the stack; the details stop at
   // 999 bytes, the names do not.
   ASSERT_EQ(0, engine_.ClearCategories());

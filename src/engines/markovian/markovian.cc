@@ -286,12 +286,14 @@ class CGenericMarkovianEngine::ClassifyCall {
  public:
   // std::bad_alloc passes on.
   ClassifyCall(const CGenericMarkovianEngine& engine, const HashSequence& seq,
-               const MarkovianParams& params, MarkovianResults* results)
+               const MarkovianParams& params, MarkovianResults* results,
+               MarkovianObserver* observer)
       : engine_(engine),
         hashes_(seq.data()),
         n_(static_cast<int64_t>(seq.size())),
         params_(params),
         results_(results),
+        observer_(observer),
         spell_(params.collectMatches != 0 || params.maxRepeats >= 1),
         more_banks_(engine.banks_.size() > 1 ? engine.banks_.size() - 1 : 0) {}
 
@@ -362,12 +364,18 @@ class CGenericMarkovianEngine::ClassifyCall {
       if (params_.maxRepeats >= 1 && counted->second > params_.maxRepeats) return true;
     }
     score_ += static_cast<float>(value);
+    if (observer_ != nullptr) [[unlikely]] Tell(name, p, k, value);
     if (params_.collectMatches != 0 && is_new) {
       text_.push_back(';');
       results_->matches[name].push_back(sstring(text_.data(), text_.size()));
     }
     memset(flags_.data() + p, 1, static_cast<size_t>(k));
     return true;
+  }
+
+  // Out of line, so that the walk without an observer keeps its shape.
+  [[gnu::noinline, gnu::cold]] void Tell(const sstring& name, int64_t p, int64_t k, int32_t value) {
+    observer_->OnSequence(name, hashes_ + p, k, value);
   }
 
   // Sets text_ to the words of the window, each followed by a blank; words
@@ -387,6 +395,7 @@ class CGenericMarkovianEngine::ClassifyCall {
   const int64_t n_;
   const MarkovianParams& params_;
   MarkovianResults* results_;
+  MarkovianObserver* observer_;
   // The text of a match is only looked at when it is counted or collected.
   const bool spell_;
   Scratch<uint8_t> flags_;  // covered positions, n_ + 1 of them
@@ -398,12 +407,13 @@ class CGenericMarkovianEngine::ClassifyCall {
 };
 
 int32_t CGenericMarkovianEngine::Classify(const HashSequence& seq, MarkovianResults* results,
-                                          const MarkovianParams& params) const {
+                                          const MarkovianParams& params,
+                                          MarkovianObserver* observer) const {
   if (results == nullptr || plans_.size() != classes_.size()) return kMarkovianNoMemory;
   results->scores.clear();
   results->matches.clear();
   try {
-    ClassifyCall call(*this, seq, params, results);
+    ClassifyCall call(*this, seq, params, results, observer);
     if (!call.Prepare()) return kMarkovianNoMemory;
     size_t class_index = 0;
     for (const auto& [name, tables] : classes_) {
@@ -413,6 +423,7 @@ int32_t CGenericMarkovianEngine::Classify(const HashSequence& seq, MarkovianResu
       const float score = call.Score(name, tables, plan);
       const float needed = static_cast<float>(plan.threshold) * params.factor;
       const bool fires = score >= needed && plan.threshold > 0;
+      if (observer != nullptr) observer->OnClass(name, score, plan.threshold, needed, fires);
       if ((fires || params.reportOnlyFired == 0) && name.length() > 0) {
         // emplace keeps the first score of a name already recorded.
         results->scores.emplace(name, score);
@@ -432,7 +443,8 @@ int32_t CGenericMarkovianEngine::ThresholdOf(const sstring& name) const {
 // --------------------------------------------------------- CIMMarkovianEngine
 
 int32_t CIMMarkovianEngine::ClassifyText(const char* text, MarkovianResults* results,
-                                         MarkovianParams* params) const {
+                                         MarkovianParams* params,
+                                         MarkovianObserver* observer) const {
   MarkovianParams copy;
   if (params != nullptr) {
     params->reportOnlyFired = 1;
@@ -446,7 +458,7 @@ int32_t CIMMarkovianEngine::ClassifyText(const char* text, MarkovianResults* res
   } catch (const std::bad_alloc&) {
     return kMarkovianNoMemory;
   }
-  return Classify(seq, results, copy);
+  return Classify(seq, results, copy, observer);
 }
 
 }  // namespace nsMarkovian

@@ -135,6 +135,21 @@ struct MarkovianResults {
   Map<ascommon::sstring, Vector<ascommon::sstring>, NameLess> matches;
 };
 
+// Told what one Classify call counted, for a caller that shows why a text
+// scored as it did.
+class MarkovianObserver {
+ public:
+  virtual ~MarkovianObserver() = default;
+  // A window of `k` words at `hashes` (the sequence's own hashes) that added
+  // `value` to the score of class `name`.
+  virtual void OnSequence(const ascommon::sstring& name, const uint32_t* hashes, int64_t k,
+                          int32_t value) = 0;
+  // After its windows, per class scored in class order: its score, its
+  // threshold, the score it needed (threshold * factor), whether it fired.
+  virtual void OnClass(const ascommon::sstring& name, float score, int32_t threshold, float needed,
+                       bool fired) = 0;
+};
+
 class CGenericMarkovianEngine {
  public:
   typedef Vector<NGramTable*> TableList;
@@ -148,9 +163,11 @@ class CGenericMarkovianEngine {
   // Scores `seq` against the classes; see the file comment and the .cc for
   // the walk. Answers 0, or -10 when the working memory (covered flags,
   // window starts) cannot be had, `results` is null, or the last load could
-  // not index its tables.
+  // not index its tables. A non-null `observer` is told every window that
+  // counted and every class scored.
   virtual int32_t Classify(const HashSequence& seq, MarkovianResults* results,
-                           const MarkovianParams& params) const;
+                           const MarkovianParams& params,
+                           MarkovianObserver* observer = nullptr) const;
 
   // Reads the model at `path` (work folder ".") and merges it: each class
   // read completely replaces the class of that name (its tables freed).
@@ -198,9 +215,11 @@ class CIMMarkovianEngine : public CGenericMarkovianEngine {
  public:
   // Sets params->reportOnlyFired to 1, cuts `text` into word hashes and
   // answers Classify on them with a copy of `*params`. A null `params`
-  // classifies with the defaults (reportOnlyFired 1).
+  // classifies with the defaults (reportOnlyFired 1). `observer` as for
+  // Classify.
   virtual int32_t ClassifyText(const char* text, MarkovianResults* results,
-                               MarkovianParams* params) const;
+                               MarkovianParams* params,
+                               MarkovianObserver* observer = nullptr) const;
 };
 
 }  // namespace nsMarkovian

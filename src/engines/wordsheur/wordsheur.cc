@@ -245,15 +245,17 @@ int32_t CWordsHeurEngine::ClearCategories() {
 
 int32_t CWordsHeurEngine::ScoreIMTexts(const CArray<const char*, 64>& texts, AgeCategory age,
                                        int32_t* score, sstring* fired_names, sstring* details,
-                                       uint8_t* fired, int32_t threshold_override) const {
+                                       uint8_t* fired, int32_t threshold_override,
+                                       WordsObserver* observer) const {
   return ScoreIMTexts(texts.GetData(), texts.GetCount(), age, score, fired_names, details, fired,
-                      threshold_override);
+                      threshold_override, observer);
 }
 
 int32_t CWordsHeurEngine::ScoreIMTexts(const char* const* texts, uint64_t text_count,
                                        AgeCategory age, int32_t* score, sstring* fired_names,
                                        sstring* details, uint8_t* fired,
-                                       int32_t threshold_override) const {
+                                       int32_t threshold_override,
+                                       WordsObserver* observer) const {
   if (score != nullptr) *score = -1;
   const uint64_t count = categories_.GetCount();
   CategoryInfoIM* const* categories = categories_.GetData();
@@ -295,6 +297,7 @@ int32_t CWordsHeurEngine::ScoreIMTexts(const char* const* texts, uint64_t text_c
         WORDS_LOG(3, "parental wordsheur found %s", key.c_str());
         sums[c] += static_cast<uint32_t>(*weight);
         ++hits[c];
+        if (observer != nullptr) observer->OnWord(c, key, *weight);
       }
     }
   }
@@ -322,6 +325,7 @@ int32_t CWordsHeurEngine::ScoreIMTexts(const char* const* texts, uint64_t text_c
       }
       any_fired = 1;
     }
+    if (observer != nullptr) observer->OnCategory(c, sum, threshold, sum > threshold);
     WORDS_LOG(3, "\t\t(%s) <<%d>> -> (%d / %d)\n\n", category->name.c_str(), sum,
               static_cast<int>(hits[c]), static_cast<int>(examined));
   }

@@ -57,6 +57,19 @@ inline constexpr int32_t kWordsNoMemory = ascommon::kDataNoMemory;
 inline constexpr int32_t kWordsFileNotFound = ascommon::kDataFileNotFound;
 inline constexpr int32_t kWordsFileCorrupt = ascommon::kDataFileCorrupt;
 
+// Told what one scoring call counted, for a caller that shows why a text
+// scored as it did. Categories are named by their index in list order.
+class WordsObserver {
+ public:
+  virtual ~WordsObserver() = default;
+  // A token found in `category`: `word` as looked up (lower-cased), the
+  // weight it added. Called once per occurrence, in text order.
+  virtual void OnWord(uint64_t category, const ascommon::sstring& word, int32_t weight) = 0;
+  // After the texts, per category in list order: its sum, the threshold it
+  // was held to, whether it fired.
+  virtual void OnCategory(uint64_t category, int32_t sum, int32_t threshold, bool fired) = 0;
+};
+
 // One category of the list. Allocated through the allocation wrappers and
 // owned by the engine.
 struct CategoryInfoIM {
@@ -100,19 +113,22 @@ class CWordsHeurEngine {
   // examined) " is appended to `*details` as far as kDetailsLimit allows, and
   // `*fired` becomes 1. Otherwise `*score` is -1 and `*fired` 0.
   // `*fired_names` and `*details` are emptied (made empty, non-null) first.
-  // Any output pointer may be null when the caller does not want it.
+  // Any output pointer may be null when the caller does not want it. A
+  // non-null `observer` is told every word that counted and every category's
+  // result during the call.
   //
   // Answers 0, or -10 with `*score` -1 and the other outputs untouched when
   // the per-category counters (more than 64 categories) or the buffer for a
   // token of 24 bytes or more cannot be allocated.
   int32_t ScoreIMTexts(const ascommon::CArray<const char*, 64>& texts, AgeCategory age,
                        int32_t* score, ascommon::sstring* fired_names, ascommon::sstring* details,
-                       uint8_t* fired, int32_t threshold_override) const;
+                       uint8_t* fired, int32_t threshold_override,
+                       WordsObserver* observer = nullptr) const;
   // As above, over the `count` texts at `texts`: a caller with one text
   // needs no array.
   int32_t ScoreIMTexts(const char* const* texts, uint64_t count, AgeCategory age, int32_t* score,
                        ascommon::sstring* fired_names, ascommon::sstring* details, uint8_t* fired,
-                       int32_t threshold_override) const;
+                       int32_t threshold_override, WordsObserver* observer = nullptr) const;
 
   uint64_t GetCategoryCount() const { return categories_.GetCount(); }
   // The category at `index` in list order; raises InvalidIndexException when
