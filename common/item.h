@@ -15,6 +15,10 @@ typedef int32_t AgeCategory;
 inline constexpr AgeCategory kAgeAdult = 0;
 inline constexpr AgeCategory kAgeTeen = 1;
 inline constexpr AgeCategory kAgeChild = 2;
+// The factor the words and Markovian filters scale thresholds by per age.
+inline constexpr float AgeFactor(AgeCategory age) {
+  return age == kAgeChild ? 1.0f : age == kAgeTeen ? 0.8f : 0.0f;
+}
 
 // Keys of an instant-message item. Input black box:
 constexpr uint32_t IM_TEXT_KEY = 40002;      // type 5: the message text

@@ -48,10 +48,15 @@ int32_t LocateDataFile(const char* folder, const char* prefix, const ascommon::s
 }
 
 ImSessionData AgeFromSetting(const char* value) {
-  if (value == nullptr || strstr(value, "adult") != nullptr) return {0.0f, kAgeAdult};
-  if (strstr(value, "child") != nullptr) return {1.0f, kAgeChild};
-  if (strstr(value, "teen") != nullptr) return {0.8f, kAgeTeen};
-  return {0.0f, kAgeAdult};
+  AgeCategory age = kAgeAdult;
+  if (value != nullptr && strstr(value, "adult") == nullptr) {
+    if (strstr(value, "child") != nullptr) {
+      age = kAgeChild;
+    } else if (strstr(value, "teen") != nullptr) {
+      age = kAgeTeen;
+    }
+  }
+  return {ascommon::AgeFactor(age), age};
 }
 
 AgeCategory SignAgeFromSetting(const char* value, AgeCategory previous) {

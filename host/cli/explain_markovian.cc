@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "common/item.h"
 #include "host/cli/explain.h"
 #include "src/engines/markovian/markovian.h"
 #include "tervo/tervo_names.h"
@@ -17,9 +18,6 @@ namespace {
 using nsMarkovian::CIMMarkovianEngine;
 
 const char* const kAgeWords[] = {"adult", "teen", "child"};
-// The factor the filter scales every threshold by, per age (adult, teen,
-// child), as its session settings set it.
-constexpr float kAgeFactors[] = {0.0f, 0.8f, 1.0f};
 
 std::string Number(double value) {
   char text[32];
@@ -83,7 +81,7 @@ class MarkovianExplainer : public FilterExplainer {
   ojson Explain(const ExplainInput& input) override {
     nsMarkovian::MarkovianResults results;
     nsMarkovian::MarkovianParams params;
-    params.factor = kAgeFactors[input.age];
+    params.factor = ascommon::AgeFactor(input.age);
     params.allClasses = 1;
     MarkovianRecord record(engine_);
     if (engine_.ClassifyText(input.text, &results, &params, &record) != 0) return {{"failed", true}};
