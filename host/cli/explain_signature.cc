@@ -4,6 +4,9 @@
 // matched.
 #include <string.h>
 
+#include <set>
+#include <vector>
+
 #include "common/item.h"
 #include "host/cli/explain.h"
 #include "src/engines/assl/asslengine.h"
@@ -44,6 +47,36 @@ ojson MatchDetails(const CRule& rule, const MatchCondition& match, ContextInterf
   return out;
 }
 
+void AddLeaves(const expr_t* node, std::vector<uint64_t>* indices) {
+  if (node == nullptr) return;
+  if (node->leaf) {
+    if (node->value_type == kValueIndex) indices->push_back(node->index);
+    return;
+  }
+  AddLeaves(node->left, indices);
+  AddLeaves(node->right, indices);
+}
+
+// The match details of `rule` when it is a match, else of the rules its
+// expression names that fired, down through metarules; each rule once.
+void AddMatches(const CASSLEngine& engine, const CRule* rule, ContextInterface* context,
+                std::set<uint64_t>* seen, ojson* matches) {
+  if (rule == nullptr || !seen->insert(rule->index()).second) return;
+  if (const MatchCondition* match = MatchOf(rule)) {
+    matches->push_back(MatchDetails(*rule, *match, context));
+    return;
+  }
+  const auto* expr = dynamic_cast<const ExprCondition*>(rule->condition());
+  if (expr == nullptr) return;
+  std::vector<uint64_t> indices;
+  AddLeaves(expr->root(), &indices);
+  for (uint64_t index : indices) {
+    if (index >= context->rule_states().GetCount()) continue;
+    const RuleStateInfo& state = context->rule_states()[index];
+    if (state.evaluated && state.result != 0.0f) AddMatches(engine, state.rule, context, seen, matches);
+  }
+}
+
 class SignatureExplainer : public FilterExplainer {
  public:
   const char* FilterName() const override { return nsImModules::kSignFilterName; }
@@ -75,7 +108,6 @@ class SignatureExplainer : public FilterExplainer {
     const sstring kCategory("CATEGORY"), kScore("SCORE");
     for (const CRule::SignatureInfo* record : engine->GetSignatures()) {
       const CRule* rule = engine->rules().Rule(record->index);
-      const uint64_t fired_before = context.fired_rules().GetCount();
       float result = 0.0f;
       const bool ran = engines_.assl->ExecRule(record->index, &engines_, &context, &result) == 0;
       ojson s = {{"signature", rule->name().c_str()}, {"priority", record->priority}};
@@ -94,14 +126,11 @@ class SignatureExplainer : public FilterExplainer {
         for (char& c : lowered) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
         s["marks"] = lowered.find(kAgeWords[input.age]) != std::string::npos;
       }
-      // The signature's own match, then those of the rules it fired on the way.
+      // The signature's own match, or those of the rules its expression
+      // names that fired on this item (whichever signature ran them first).
       ojson matches = ojson::array();
-      if (const MatchCondition* match = MatchOf(rule)) matches.push_back(MatchDetails(*rule, *match, &context));
-      for (uint64_t i = fired_before; i < context.fired_rules().GetCount(); ++i) {
-        const CRule* fired = engine->rules().Rule(context.fired_rules()[i]);
-        const MatchCondition* match = MatchOf(fired);
-        if (fired != rule && match != nullptr) matches.push_back(MatchDetails(*fired, *match, &context));
-      }
+      std::set<uint64_t> seen;
+      AddMatches(*engine, rule, &context, &seen, &matches);
       if (!matches.empty()) s["matches"] = matches;
       signatures.push_back(s);
     }
