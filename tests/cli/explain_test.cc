@@ -19,7 +19,7 @@ TEST(TervoExplain, ShowsTheSignaturesThatFiredAndWhatTheyMatched) {
   tervo_test::TempDir dir;
   std::ofstream(dir.File("im_sign.slf"))
       << "rule alone { condition: match(\"\\bare you alone\\b\", IM::Text, REGEX_INSENSITIVE);"
-         " actions: none; metadata: none; }\n"
+         " actions: none; metadata: priority = 10; }\n"
          "rule camera { condition: match(\"webcam\", IM::Text, EXACT); actions: none; metadata: none; }\n"
          "metarule isolates { condition: alone && camera; actions: mark(\"grooming: child\", 80);"
          " metadata: priority = 9; }\n"
@@ -31,6 +31,9 @@ TEST(TervoExplain, ShowsTheSignaturesThatFiredAndWhatTheyMatched) {
   EXPECT_EQ(run.out,
             "line 1 (child): Are you alone? turn on the webcam\n"
             "  Im Signature Filter: flagged\n"
+            "    alone (priority 10): fired\n"
+            "      alone: REGEX_INSENSITIVE \"\\bare you alone\\b\" on the second text: \"are you alone\" "
+            "at [0, 13)\n"
             "    isolates (priority 9): fired, CATEGORY \"grooming: child\", SCORE 80: marks this age\n"
             "      alone: REGEX_INSENSITIVE \"\\bare you alone\\b\" on the second text: \"are you alone\" "
             "at [0, 13)\n"
@@ -38,15 +41,16 @@ TEST(TervoExplain, ShowsTheSignaturesThatFiredAndWhatTheyMatched) {
             "    1 other signature gave 0\n"
             "line 2 (child): STOP IT\n"
             "  Im Signature Filter: not flagged\n"
-            "    none of the 2 signatures fired\n");
+            "    none of the 3 signatures fired\n");
 
   run = RunTervo("explain chat.txt --json --age teen --data-dir . --temp-dir .", dir.path(), true);
   const auto first = nlohmann::json::parse(tervo_test::SplitLines(run.out).at(0));
   const auto& walk = first["explain"]["Im Signature Filter"]["signatures"];
-  ASSERT_EQ(walk.size(), 2u);
-  EXPECT_EQ(walk[0]["signature"], "isolates");
-  EXPECT_EQ(walk[0]["marks"], false);  // a teen session
-  EXPECT_EQ(walk[1]["matches"][0]["span"], nullptr);
+  ASSERT_EQ(walk.size(), 3u);
+  EXPECT_EQ(walk[1]["signature"], "isolates");
+  EXPECT_EQ(walk[1]["marks"], false);  // a teen session
+  EXPECT_EQ(walk[1]["matches"].size(), 2u);  // alone ran first, as its own signature
+  EXPECT_EQ(walk[2]["matches"][0]["span"], nullptr);
   EXPECT_EQ(first["flagged"], nlohmann::json::array());
 }
 
