@@ -40,9 +40,14 @@ void ASTraceTakeDown();
 
 // Writes one log line: the prefix with this source file's name and `line`,
 // then `text` formatted with the arguments, then a line break. `text` must be
-// a string literal.
-#define AS_LOG(level, line, text, ...)                                      \
-  g_pTrace->Trace((level), AS_LOG_PREFIX text "\n", ASFileName(__FILE_NAME__), \
-                  (line)__VA_OPT__(, ) __VA_ARGS__)
+// a string literal. Above the trace's level nothing is evaluated: hot paths
+// may log freely when the host turns the trace down.
+#define AS_LOG(level, line, text, ...)                                               \
+  do {                                                                               \
+    if ((level) <= g_pTrace->MaxLevel()) {                                           \
+      g_pTrace->Trace((level), AS_LOG_PREFIX text "\n", ASFileName(__FILE_NAME__),    \
+                      (line)__VA_OPT__(, ) __VA_ARGS__);                             \
+    }                                                                                \
+  } while (0)
 
 #endif  // TERVO_SRC_TRACE_TRACE_H_
