@@ -9,7 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   nettle-dev pkg-config libcli11-dev nlohmann-json3-dev
-  libpcre2-dev flex bison
+  libpcre2-dev libre2-dev flex bison
 )
 
 missing=()

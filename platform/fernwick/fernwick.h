@@ -1,7 +1,9 @@
 // libfernwick: regular expressions for the rule engine, over PCRE2 (8-bit,
 // UTF mode). Loaded at run time as "fernwick.dll"; it exports exactly the five
-// functions below, with C linkage. Callers use the objects only through the
-// virtual operations declared here, in this order.
+// functions below, with C linkage, and two optional ones for pattern sets
+// (NewRegExSet, DeleteRegExSet): a caller must work without them. Callers use
+// the objects only through the virtual operations declared here, in this
+// order.
 //
 // Pattern dialect: PCRE2's, compiled with PCRE2_UTF and PCRE2_MATCH_INVALID_UTF,
 // so any bytes can be searched: an invalid UTF-8 sequence in a subject matches
@@ -95,10 +97,49 @@ class FernwickBuffMap {
   ~FernwickBuffMap() = default;  // DeleteBuffMap destroys
 };
 
+// A prefilter over many patterns: one scan of a subject tells, for every
+// pattern of the set, whether it may match. A clear bit is exact: the
+// pattern, compiled by Compile above with options 0, finds no match there.
+// A set bit says only "may match": the caller asks the pattern itself.
+//
+// The set engine (RE2) differs from PCRE2 in places, so the set refuses
+// patterns whose meaning may differ (lookaround, backreferences, inline
+// flags, Unicode properties, \v, octal-or-backreference escapes, "{,n}") and
+// declines subjects it cannot decide: invalid UTF-8, a vertical tab (in \s
+// for PCRE2 only), a final line feed (before which PCRE2's $ also matches),
+// or more than FERNWICK_SET_MAX_SUBJECT bytes.
+//
+// Threads: Add and Compile run alone; Scan may run from any number of
+// threads at once after Compile.
+class FernwickRegExSet {
+ public:
+  // 1. Adds a pattern of `length` bytes. Answers its number in the set (0,
+  // 1, ... in the order accepted), or -1 when the set refuses it; the reason
+  // is then in ErrorText.
+  virtual int32_t Add(const char* pattern, size_t length) = 0;
+  // 2. Why the last Add refused its pattern ("" when it did not).
+  virtual const char* ErrorText() const = 0;
+  // 3. Builds the set after the last Add; FERNWICK_OK or FERNWICK_E_MEMORY.
+  virtual int32_t Compile() = 0;
+  // 4. The number of patterns accepted.
+  virtual size_t Count() const = 0;
+  // 5. Scans `subject[0, length)` once. Answers 1 and sets in `bits` (room
+  // for Count() bits, 64 to a word, all written) the bit of every pattern
+  // that may match; or answers 0 when the set cannot decide this subject
+  // (or is not compiled) and every pattern must be asked.
+  virtual int32_t Scan(const char* subject, size_t length, uint64_t* bits) const = 0;
+
+ protected:
+  ~FernwickRegExSet() = default;  // DeleteRegExSet destroys
+};
+
+#define FERNWICK_SET_MAX_SUBJECT (1u << 20)
+
 extern "C" {
 #else
 typedef struct FernwickRegEx FernwickRegEx;
 typedef struct FernwickBuffMap FernwickBuffMap;
+typedef struct FernwickRegExSet FernwickRegExSet;
 #endif
 
 // A regular expression run by PCRE2's interpreter; null when memory runs out.
@@ -114,6 +155,10 @@ void DeleteRegEx(FernwickRegEx* regex);
 FernwickBuffMap* MakeBuffMap(const char* data, size_t length);
 // Destroys a buffer map; null is ignored.
 void DeleteBuffMap(FernwickBuffMap* map);
+// Optional: an empty pattern set; null when memory runs out.
+FernwickRegExSet* NewRegExSet(void);
+// Optional: destroys a pattern set; null is ignored.
+void DeleteRegExSet(FernwickRegExSet* set);
 
 #ifdef __cplusplus
 }  // extern "C"
@@ -125,5 +170,7 @@ typedef FernwickRegEx* (*FernwickNewRegExFn)(void);
 typedef void (*FernwickDeleteRegExFn)(FernwickRegEx*);
 typedef FernwickBuffMap* (*FernwickMakeBuffMapFn)(const char*, size_t);
 typedef void (*FernwickDeleteBuffMapFn)(FernwickBuffMap*);
+typedef FernwickRegExSet* (*FernwickNewRegExSetFn)(void);
+typedef void (*FernwickDeleteRegExSetFn)(FernwickRegExSet*);
 
 #endif  // TERVO_PLATFORM_FERNWICK_FERNWICK_H_

@@ -29,6 +29,7 @@ int32_t CASSLEngine::Init(Engines* engines, const char* path, int32_t prefix_ind
 }
 
 int32_t CASSLEngine::Release() {
+  prefilter_.Clear();
   index_.Clear();
   rules_.Clear();
   free_.SetSize(0, false);

@@ -15,6 +15,7 @@
 #include "src/common/array.h"
 #include "src/engines/assl/engines.h"
 #include "src/engines/assl/rule_table.h"
+#include "src/engines/assl/rules/prefilter.h"
 #include "src/engines/assl/signature_index.h"
 
 namespace nsAssl {
@@ -79,12 +80,15 @@ class CASSLEngine : public RuleRunner {
   int32_t ExtractRules(const char* mask);
   // Reads the set's prealloc list and sizes the rule array.
   void Prealloc(const char* path, const char* prefix);
+  // Rebuilds the index and the prefilter over the rules in the table.
+  int32_t Reindex(Engines* engines);
   // Applies the changed and deleted rules of the incremental jobs.
   int32_t ApplyJobs(Engines* engines, const sstring& buffer, uint32_t changed,
                     const ascommon::Vector<sstring>& deleted);
 
   RuleTable rules_;
   SignatureIndex index_;
+  Prefilter prefilter_;
   ascommon::CArray<uint64_t, 64> free_;  // slots freed by incremental deletions
   uint8_t flag_ = 0;
   int32_t last_jid_ = -1;

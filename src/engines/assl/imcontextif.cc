@@ -1,5 +1,7 @@
 #include "src/engines/assl/imcontextif.h"
 
+#include <string.h>
+
 #include "src/exceptions/asexception.h"
 
 namespace nsAssl {
@@ -11,6 +13,9 @@ void CImContextInterface::SetItem(ascommon::SItem* item) {
   const sstring* second = item->input.GetText(ascommon::IM_AUX_TEXT_KEY);
   text_ = text != nullptr ? text->c_str() : nullptr;
   second_text_ = second != nullptr ? second->c_str() : nullptr;
+  lengths_[0] = text_ != nullptr ? strlen(text_) : 0;
+  lengths_[1] = second_text_ != nullptr ? strlen(second_text_) : 0;
+  scans_[0].state = scans_[1].state = PrefilterScan::kNotScanned;
 }
 
 CImContextInterface* AsImContext(ContextInterface* context) {

@@ -53,7 +53,7 @@ int32_t CASSLEngine::InitIncSlf(Engines* engines, const char* path, int32_t pref
     return -1;
   }
   last_jid_ = file_jid;
-  return index_.Rebuild(rules_);
+  return Reindex(engines);
 }
 
 int32_t CASSLEngine::ApplyJobs(Engines* engines, const sstring& buffer, uint32_t changed,

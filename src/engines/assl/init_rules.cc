@@ -1,5 +1,6 @@
 // Initialising the rules of a set and indexing the ones that survive.
 #include "src/engines/assl/asslengine.h"
+#include "src/engines/assl/rules/items.h"
 #include "src/exceptions/asexception.h"
 #include "src/trace/trace.h"
 
@@ -23,13 +24,26 @@ int32_t CASSLEngine::InitRules(Engines* engines) {
       rules_.Drop(i);
     }
   }
-  if (index_.Rebuild(rules_) != 0) return -1;
+  if (Reindex(engines) != 0) return -1;
   AS_LOG(0, __LINE__, "[ASSL] %d RULES      initialized", static_cast<int>(slots - failed));
   AS_LOG(0, __LINE__, "[ASSL] %d SIGNATURES initialized",
          static_cast<int>(index_.signatures().GetCount()));
   AS_LOG(0, __LINE__, "[ASSL] %d APM RULES  initialized", static_cast<int>(index_.apm_rules().GetCount()));
   AS_LOG(0, __LINE__, "[ASSL] %d FAILED rules", static_cast<int>(failed));
   AS_LOG(0, __LINE__, "the initialization process finished successfully");
+  return 0;
+}
+
+int32_t CASSLEngine::Reindex(Engines* engines) {
+  if (index_.Rebuild(rules_) != 0) return -1;
+  // Every rule's match is offered anew: the old sets are gone.
+  prefilter_.Begin(engines != nullptr ? engines->regex : nullptr);
+  for (uint64_t i = 0; i < rules_.RuleCount(); ++i) {
+    CRule* rule = rules_.Rule(i);
+    auto* match = rule != nullptr ? dynamic_cast<MatchCondition*>(rule->mutable_condition()) : nullptr;
+    if (match != nullptr) prefilter_.Add(match);
+  }
+  prefilter_.Compile();
   return 0;
 }
 

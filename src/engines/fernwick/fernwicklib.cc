@@ -62,6 +62,14 @@ RegExLib* Load(const char* directory) {
       return nullptr;
     }
   }
+  // The pattern-set pair is optional: both or neither.
+  found.NewRegExSet = reinterpret_cast<FernwickNewRegExSetFn>(ascommon::GetDynLibSymbol(module, "NewRegExSet"));
+  found.DeleteRegExSet =
+      reinterpret_cast<FernwickDeleteRegExSetFn>(ascommon::GetDynLibSymbol(module, "DeleteRegExSet"));
+  if (found.NewRegExSet == nullptr || found.DeleteRegExSet == nullptr) {
+    found.NewRegExSet = nullptr;
+    found.DeleteRegExSet = nullptr;
+  }
   RegExLib* lib = ascommon::NewNoThrow<RegExLib>(found);
   if (lib == nullptr) ascommon::FreeDynLib(module);
   return lib;
@@ -95,6 +103,14 @@ FernwickRegEx* CreateFastRegEx(RegExLib* lib) {
 
 void DeleteRegEx(RegExLib* lib, FernwickRegEx* regex) {
   if (lib != nullptr && lib->DeleteRegEx != nullptr) lib->DeleteRegEx(regex);
+}
+
+FernwickRegExSet* CreateRegExSet(RegExLib* lib) {
+  return lib != nullptr && lib->NewRegExSet != nullptr ? lib->NewRegExSet() : nullptr;
+}
+
+void DeleteRegExSet(RegExLib* lib, FernwickRegExSet* set) {
+  if (lib != nullptr && lib->DeleteRegExSet != nullptr) lib->DeleteRegExSet(set);
 }
 
 }  // namespace nsFernwick

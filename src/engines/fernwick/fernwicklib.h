@@ -1,6 +1,7 @@
 // The bridge to the regular-expression library: loads "fernwick.dll" (found
-// as libfernwick.so) from a folder, fetches its five entry points and hands
-// out regex objects made by it.
+// as libfernwick.so) from a folder, fetches its five entry points (and the
+// optional pattern-set pair when the library has it) and hands out objects
+// made by it.
 //
 // A handle is written only by Load and Release; the create and delete
 // operations may be called from many threads at once on one handle.
@@ -19,6 +20,9 @@ struct RegExLib {
   FernwickDeleteRegExFn DeleteRegEx = nullptr;
   FernwickMakeBuffMapFn MakeBuffMap = nullptr;
   FernwickDeleteBuffMapFn DeleteBuffMap = nullptr;
+  // Optional: null when the library has no pattern sets.
+  FernwickNewRegExSetFn NewRegExSet = nullptr;
+  FernwickDeleteRegExSetFn DeleteRegExSet = nullptr;
 };
 
 // Loads "<directory>\fernwick.dll" (no backslash is added when the directory
@@ -35,6 +39,10 @@ FernwickRegEx* CreateFastRegEx(RegExLib* lib);
 // Destroys an object made through `lib`; does nothing without the handle or
 // its entry point.
 void DeleteRegEx(RegExLib* lib, FernwickRegEx* regex);
+// A new pattern set, or null (without a warning) when the library has none
+// or memory runs out.
+FernwickRegExSet* CreateRegExSet(RegExLib* lib);
+void DeleteRegExSet(RegExLib* lib, FernwickRegExSet* set);
 
 }  // namespace nsFernwick
 

@@ -155,7 +155,22 @@ float MatchCondition::Evaluate(Engines*, ContextInterface* context) {
     return strstr(subject, needle.c_str()) != nullptr ? 1.0f : 0.0f;
   }
   if (regex_ == nullptr) AS_RAISE(ASException, __LINE__, "invalid fast regex - maybe init failed");
-  return regex_->Search(subject, strlen(subject), 0) != 0 ? 1.0f : 0.0f;
+  const size_t length = im->text_length(lowered);
+  if (prefilter_ != nullptr && !prefilter_->MayMatch(im, lowered, prefilter_id_, subject, length)) {
+    return 0.0f;
+  }
+  return regex_->Search(subject, length, 0) != 0 ? 1.0f : 0.0f;
+}
+
+bool MatchCondition::ProvablyNoMatch(ContextInterface* context) const {
+  CImContextInterface* im = AsImContext(context);
+  if (prefilter_ == nullptr || im == nullptr || im->GetText() == nullptr || im->GetSecondText() == nullptr) {
+    return false;
+  }
+  // Set only for IM::Text regex matches (Prefilter::Add).
+  const bool second = how == kRegexInsensitive;
+  const char* subject = second ? im->GetSecondText() : im->GetText();
+  return !prefilter_->MayMatch(im, second, prefilter_id_, subject, im->text_length(second));
 }
 
 int32_t MatchCondition::ExactText(sstring* needle) const {

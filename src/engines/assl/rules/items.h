@@ -12,6 +12,7 @@
 #include "src/engines/assl/engines.h"
 #include "src/engines/assl/parser/item_codes.h"
 #include "src/engines/assl/parser/recorded_rule.h"
+#include "src/engines/assl/rules/prefilter.h"
 
 namespace nsAssl {
 
@@ -98,6 +99,17 @@ class MatchCondition : public ACondition {
   // not both texts or the place is not IM::Text (*second is set then too),
   // or when nothing matches.
   bool FindOnIm(ContextInterface* context, bool* second, size_t* begin, size_t* end) const;
+  // Whether Evaluate is sure to answer 0.0 on this context without raising:
+  // an IM regex match over both texts whose prefilter scan rules it out.
+  bool ProvablyNoMatch(ContextInterface* context) const;
+
+  bool has_regex() const { return regex_ != nullptr; }
+  // The rule set's prefilter holds the pattern as number `id` (Prefilter::Add).
+  void SetPrefilter(const Prefilter* prefilter, int32_t id) {
+    prefilter_ = prefilter;
+    prefilter_id_ = id;
+  }
+  void ClearPrefilter() { SetPrefilter(nullptr, -1); }
 
   sstring what;         // the text or pattern, as written
   int32_t where = 0;    // a PlaceCode
@@ -112,6 +124,8 @@ class MatchCondition : public ACondition {
   bool cf_ = false;
   nsFernwick::RegExLib* lib_ = nullptr;  // that made regex_
   FernwickRegEx* regex_ = nullptr;
+  const Prefilter* prefilter_ = nullptr;
+  int32_t prefilter_id_ = -1;
 };
 
 inline constexpr char kPhrasePrefix[] = "(phrase matching)?";

@@ -66,6 +66,7 @@ class CRule {
   bool is_apm_rule() const { return apm_ != 0; }
   const sstring& comment() const { return comment_; }
   const ACondition* condition() const { return condition_; }
+  ACondition* mutable_condition() { return condition_; }
   uint64_t action_count() const { return actions_.GetCount(); }
   const AAction* action(uint64_t i) const { return actions_[i]; }
   uint64_t metainfo_count() const { return metainfo_.GetCount(); }

@@ -1,0 +1,157 @@
+// The pattern set of libfernwick: one RE2::Set automaton over every pattern,
+// answering for PCRE2 only where the two engines provably agree.
+#include <re2/re2.h>
+#include <re2/set.h>
+#include <string.h>
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/fernwick/fernwick.h"
+
+namespace {
+
+// Memory the set's automaton may use; past it a scan declines.
+constexpr int64_t kSetMemory = 64 << 20;
+
+// Why a pattern may mean something else in RE2 than in PCRE2, or null when
+// nothing in its text says so. Conservative: an escaped "(?" is refused too.
+const char* Difference(const char* pattern, size_t length) {
+  for (size_t i = 0; i + 1 < length; ++i) {
+    const char c = pattern[i], next = pattern[i + 1];
+    if (c == '(' && next == '?' && (i + 2 >= length || pattern[i + 2] != ':')) {
+      return "a group with options, a lookaround or a named group";
+    }
+    if (c == '{' && next == ',') return "a {,n} repeat";
+    if (c != '\\') continue;
+    if (next >= '1' && next <= '9') return "a backreference or octal escape";
+    if (next == 'p' || next == 'P') return "a Unicode property";
+    if (next == 'v') return "\\v, a class in PCRE2 and one character in RE2";
+    if (next == 'Q' || next == 'E') return "a \\Q...\\E quote";
+    ++i;  // the escaped character is not the start of anything
+  }
+  return nullptr;
+}
+
+// Whether PCRE2 and RE2 search `subject` the same way: valid UTF-8 (as
+// PCRE2 defines it), no vertical tab and no final line feed.
+bool Decidable(const unsigned char* s, size_t length) {
+  if (length > FERNWICK_SET_MAX_SUBJECT) return false;
+  if (length > 0 && s[length - 1] == '\n') return false;
+  for (size_t i = 0; i < length;) {
+    const unsigned char c = s[i];
+    if (c < 0x80) {
+      if (c == 0x0B) return false;
+      ++i;
+      continue;
+    }
+    size_t n;
+    uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+      n = 2, cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      n = 3, cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      n = 4, cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + n > length) return false;
+    for (size_t k = 1; k < n; ++k) {
+      if ((s[i + k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (s[i + k] & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF.
+    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return false;
+    }
+    i += n;
+  }
+  return true;
+}
+
+RE2::Options SetOptions() {
+  RE2::Options options;
+  options.set_log_errors(false);
+  options.set_never_capture(true);
+  options.set_max_mem(kSetMemory);
+  return options;
+}
+
+class RegExSet final : public FernwickRegExSet {
+ public:
+  RegExSet() : set_(SetOptions(), RE2::UNANCHORED) {}
+
+  int32_t Add(const char* pattern, size_t length) override {
+    error_.clear();
+    if (compiled_) {
+      error_ = "the set is compiled";
+    } else if (pattern == nullptr && length != 0) {
+      error_ = "invalid argument";
+    } else if (const char* why = Difference(pattern, length)) {
+      error_ = why;
+    } else {
+      std::string error;
+      const int index = set_.Add(re2::StringPiece(pattern, length), &error);
+      if (index >= 0) {
+        count_ = static_cast<size_t>(index) + 1;
+        return index;
+      }
+      error_ = error;
+    }
+    return -1;
+  }
+
+  const char* ErrorText() const override { return error_.c_str(); }
+
+  int32_t Compile() override {
+    if (compiled_) return FERNWICK_OK;
+    // RE2 wants at least one pattern; an empty set is compiled and matches nothing.
+    if (count_ != 0 && !set_.Compile()) return FERNWICK_E_MEMORY;
+    compiled_ = true;
+    return FERNWICK_OK;
+  }
+
+  size_t Count() const override { return count_; }
+
+  int32_t Scan(const char* subject, size_t length, uint64_t* bits) const override {
+    if (!compiled_ || (subject == nullptr && length != 0)) return 0;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(subject != nullptr ? subject : "");
+    if (!Decidable(bytes, length)) return 0;
+    memset(bits, 0, (count_ + 63) / 64 * sizeof(uint64_t));
+    if (count_ == 0) return 1;
+    // A scan that found nothing answers false; an automaton out of memory
+    // says so in the error, and then nothing is known.
+    thread_local std::vector<int> hits;
+    RE2::Set::ErrorInfo info{};
+    if (!set_.Match(re2::StringPiece(subject, length), &hits, &info)) {
+      return info.kind == RE2::Set::kNoError ? 1 : 0;
+    }
+    for (int index : hits) bits[index / 64] |= uint64_t{1} << (index % 64);
+    return 1;
+  }
+
+ private:
+  RE2::Set set_;
+  bool compiled_ = false;
+  size_t count_ = 0;
+  std::string error_;
+};
+
+}  // namespace
+
+extern "C" {
+
+FernwickRegExSet* NewRegExSet(void) {
+  try {
+    return new RegExSet();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+void DeleteRegExSet(FernwickRegExSet* set) { delete static_cast<RegExSet*>(set); }
+
+}  // extern "C"
