@@ -137,8 +137,15 @@ int32_t CImSignFilter::ProcessEntity(uint64_t session, ascommon::SItem* item, ui
     }
     AS_LOG(0, 81, SIGN_PREFIX " obtained %d signatures", static_cast<int>(signatures->GetCount()));
     const ascommon::sstring kCategory("CATEGORY"), kScore("SCORE");
+    // When the walk logs nothing it runs only the signatures that may answer
+    // non-zero: the others would change nothing but the log.
+    ascommon::Vector<uint32_t> planned;
+    const bool quiet = 0 > g_pTrace->MaxLevel() && engine != nullptr &&
+                       engine->plan().Candidates(unit->GetContext(), &planned);
+    const uint64_t count = quiet ? planned.size() : signatures->GetCount();
     int32_t score = 0;  // carried from one hit to the next
-    for (uint64_t i = 0; i < signatures->GetCount(); ++i) {
+    for (uint64_t k = 0; k < count; ++k) {
+      const uint64_t i = quiet ? planned[k] : k;
       const nsAssl::CRule::SignatureInfo* record = (*signatures)[i];
       if (record == nullptr) {
         AS_LOG(0, 90, SIGN_PREFIX " index %d in signatures array contains an invalid entry", static_cast<int>(i));

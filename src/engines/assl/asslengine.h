@@ -17,6 +17,7 @@
 #include "src/engines/assl/rule_table.h"
 #include "src/engines/assl/rules/prefilter.h"
 #include "src/engines/assl/signature_index.h"
+#include "src/engines/assl/signature_plan.h"
 
 namespace nsAssl {
 
@@ -58,6 +59,8 @@ class CASSLEngine : public RuleRunner {
   const SignatureArray& GetSignatures() const { return index_.signatures(); }
   const StateInfoArray& GetStateInfo() const { return index_.states(); }
   const ApmRuleArray& GetApmRules() const { return index_.apm_rules(); }
+  // Which signatures may answer non-zero on an item (signature_plan.h).
+  const SignaturePlan& plan() const { return plan_; }
   // The names of the context's fired rules that are signatures, joined by
   // "; " (with `with_actions`, only those that have actions). -1 for null
   // handles.
@@ -80,7 +83,7 @@ class CASSLEngine : public RuleRunner {
   int32_t ExtractRules(const char* mask);
   // Reads the set's prealloc list and sizes the rule array.
   void Prealloc(const char* path, const char* prefix);
-  // Rebuilds the index and the prefilter over the rules in the table.
+  // Rebuilds the index, the prefilter and the plan over the rules in the table.
   int32_t Reindex(Engines* engines);
   // Applies the changed and deleted rules of the incremental jobs.
   int32_t ApplyJobs(Engines* engines, const sstring& buffer, uint32_t changed,
@@ -89,6 +92,7 @@ class CASSLEngine : public RuleRunner {
   RuleTable rules_;
   SignatureIndex index_;
   Prefilter prefilter_;
+  SignaturePlan plan_;
   ascommon::CArray<uint64_t, 64> free_;  // slots freed by incremental deletions
   uint8_t flag_ = 0;
   int32_t last_jid_ = -1;

@@ -35,6 +35,7 @@ int32_t CASSLEngine::InitRules(Engines* engines) {
 }
 
 int32_t CASSLEngine::Reindex(Engines* engines) {
+  plan_.Clear();
   if (index_.Rebuild(rules_) != 0) return -1;
   // Every rule's match is offered anew: the old sets are gone.
   prefilter_.Begin(engines != nullptr ? engines->regex : nullptr);
@@ -44,6 +45,7 @@ int32_t CASSLEngine::Reindex(Engines* engines) {
     if (match != nullptr) prefilter_.Add(match);
   }
   prefilter_.Compile();
+  plan_.Build(index_.signatures(), rules_, prefilter_);
   return 0;
 }
 

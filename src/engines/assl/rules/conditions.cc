@@ -147,7 +147,7 @@ float MatchCondition::Evaluate(Engines*, ContextInterface* context) {
   if (im->GetText() == nullptr) AS_RAISE(ASException, 930, "invalid content IM ");
   if (im->GetSecondText() == nullptr) AS_RAISE(ASException, 931, "invalid content IM ");
   if (where != kImText) return 0.0f;
-  const bool lowered = how == kRegexInsensitive || how == kExactInsensitive;
+  const bool lowered = reads_second_text();
   const char* subject = lowered ? im->GetSecondText() : im->GetText();
   if (how == kExact || how == kExactInsensitive) {
     sstring needle;
@@ -155,22 +155,8 @@ float MatchCondition::Evaluate(Engines*, ContextInterface* context) {
     return strstr(subject, needle.c_str()) != nullptr ? 1.0f : 0.0f;
   }
   if (regex_ == nullptr) AS_RAISE(ASException, __LINE__, "invalid fast regex - maybe init failed");
-  const size_t length = im->text_length(lowered);
-  if (prefilter_ != nullptr && !prefilter_->MayMatch(im, lowered, prefilter_id_, subject, length)) {
-    return 0.0f;
-  }
-  return regex_->Search(subject, length, 0) != 0 ? 1.0f : 0.0f;
-}
-
-bool MatchCondition::ProvablyNoMatch(ContextInterface* context) const {
-  CImContextInterface* im = AsImContext(context);
-  if (prefilter_ == nullptr || im == nullptr || im->GetText() == nullptr || im->GetSecondText() == nullptr) {
-    return false;
-  }
-  // Set only for IM::Text regex matches (Prefilter::Add).
-  const bool second = how == kRegexInsensitive;
-  const char* subject = second ? im->GetSecondText() : im->GetText();
-  return !prefilter_->MayMatch(im, second, prefilter_id_, subject, im->text_length(second));
+  if (prefilter_ != nullptr && !prefilter_->MayMatch(im, lowered, prefilter_id_)) return 0.0f;
+  return regex_->Search(subject, im->text_length(lowered), 0) != 0 ? 1.0f : 0.0f;
 }
 
 int32_t MatchCondition::ExactText(sstring* needle) const {
@@ -180,7 +166,7 @@ int32_t MatchCondition::ExactText(sstring* needle) const {
 
 bool MatchCondition::FindOnIm(ContextInterface* context, bool* second, size_t* begin,
                               size_t* end) const {
-  *second = how == kRegexInsensitive || how == kExactInsensitive;
+  *second = reads_second_text();
   CImContextInterface* im = AsImContext(context);
   if (im == nullptr || im->GetText() == nullptr || im->GetSecondText() == nullptr || where != kImText) {
     return false;

@@ -99,10 +99,6 @@ class MatchCondition : public ACondition {
   // not both texts or the place is not IM::Text (*second is set then too),
   // or when nothing matches.
   bool FindOnIm(ContextInterface* context, bool* second, size_t* begin, size_t* end) const;
-  // Whether Evaluate is sure to answer 0.0 on this context without raising:
-  // an IM regex match over both texts whose prefilter scan rules it out.
-  bool ProvablyNoMatch(ContextInterface* context) const;
-
   bool has_regex() const { return regex_ != nullptr; }
   // The rule set's prefilter holds the pattern as number `id` (Prefilter::Add).
   void SetPrefilter(const Prefilter* prefilter, int32_t id) {
@@ -110,6 +106,10 @@ class MatchCondition : public ACondition {
     prefilter_id_ = id;
   }
   void ClearPrefilter() { SetPrefilter(nullptr, -1); }
+  // The pattern's number in the prefilter's set of its text; -1 when the
+  // prefilter does not hold it.
+  int32_t prefilter_id() const { return prefilter_id_; }
+  bool reads_second_text() const { return how == kRegexInsensitive || how == kExactInsensitive; }
 
   sstring what;         // the text or pattern, as written
   int32_t where = 0;    // a PlaceCode

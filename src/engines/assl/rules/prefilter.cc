@@ -63,16 +63,16 @@ void Prefilter::Compile() {
          static_cast<int>(refused_));
 }
 
-bool Prefilter::MayMatch(CImContextInterface* im, bool second, int32_t id, const char* subject,
-                         size_t length) const {
+const PrefilterScan& Prefilter::Scan(CImContextInterface* im, bool second) const {
   PrefilterScan& scan = im->prefilter_scan(second);
   if (scan.state == PrefilterScan::kNotScanned) {
     const FernwickRegExSet* set = sets_[second];
     scan.bits.resize((set->Count() + 63) / 64);
-    scan.state = set->Scan(subject, length, scan.bits.data()) == 1 ? PrefilterScan::kScanned
-                                                                     : PrefilterScan::kUndecided;
+    const char* subject = second ? im->GetSecondText() : im->GetText();
+    scan.state = set->Scan(subject, im->text_length(second), scan.bits.data()) == 1 ? PrefilterScan::kScanned
+                                                                                    : PrefilterScan::kUndecided;
   }
-  return scan.state == PrefilterScan::kUndecided || (scan.bits[id / 64] >> (id % 64) & 1) != 0;
+  return scan;
 }
 
 }  // namespace nsAssl

@@ -42,10 +42,17 @@ class Prefilter {
   // Compiles both sets; a set that fails to compile declines every scan.
   void Compile();
 
-  // Whether pattern `id` of the (second) text `subject` may match in this
-  // item; false only when the text's scan rules it out.
-  bool MayMatch(CImContextInterface* im, bool second, int32_t id, const char* subject,
-                size_t length) const;
+  // Whether there are sets to scan with (Begin found them).
+  bool active() const { return sets_[0] != nullptr; }
+  // The scan of the item's text (or second text), made on the first call
+  // for the item. The item must have both texts.
+  const PrefilterScan& Scan(CImContextInterface* im, bool second) const;
+  // Whether pattern `id` of the (second) text may match in this item; false
+  // only when the text's scan rules it out.
+  bool MayMatch(CImContextInterface* im, bool second, int32_t id) const {
+    const PrefilterScan& scan = Scan(im, second);
+    return scan.state == PrefilterScan::kUndecided || (scan.bits[id / 64] >> (id % 64) & 1) != 0;
+  }
 
   // Patterns taken and patterns offered but refused, over both sets.
   size_t taken() const { return taken_; }

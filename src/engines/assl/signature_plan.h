@@ -1,0 +1,42 @@
+// The signature walk's plan: which signatures may answer non-zero on an
+// item, told from the prefilter's scans of its texts. A signature whose rule
+// is disabled, or whose condition is a match the scan rules out, answers 0.0
+// and changes nothing, so a walk that logs nothing may pass over it.
+//
+// Built with the rule set's index; read-only afterwards.
+#ifndef TERVO_SRC_ENGINES_ASSL_SIGNATURE_PLAN_H_
+#define TERVO_SRC_ENGINES_ASSL_SIGNATURE_PLAN_H_
+
+#include <stdint.h>
+
+#include "common/asalloc.h"
+#include "src/engines/assl/rule_table.h"
+#include "src/engines/assl/rules/prefilter.h"
+#include "src/engines/assl/signature_index.h"
+
+namespace nsAssl {
+
+class SignaturePlan {
+ public:
+  void Clear();
+  // Over the signatures in walk order, their rules and the prefilter
+  // holding the rules' patterns. Without an active prefilter the plan
+  // answers nothing (Candidates is false).
+  void Build(const SignatureArray& signatures, const RuleTable& rules, const Prefilter& prefilter);
+  // The positions, ascending in walk order, of the signatures that may
+  // answer non-zero on `context`; false when the plan cannot tell (no
+  // prefilter, not an IM item with both texts): every signature must run.
+  bool Candidates(ContextInterface* context, ascommon::Vector<uint32_t>* positions) const;
+
+ private:
+  const Prefilter* prefilter_ = nullptr;  // null: no plan
+  ascommon::Vector<uint32_t> always_;     // positions that must run on every item
+  // Per set (text, second text): each pattern's signature position or -1,
+  // and every position a pattern of the set decides.
+  ascommon::Vector<int32_t> position_of_[2];
+  ascommon::Vector<uint32_t> gated_[2];
+};
+
+}  // namespace nsAssl
+
+#endif  // TERVO_SRC_ENGINES_ASSL_SIGNATURE_PLAN_H_
