@@ -114,12 +114,9 @@ int32_t CImSignFilter::ProcessEntity(uint64_t session, ascommon::SItem* item, ui
     nsAssl::CASSLEngine* engine =
         data->engines != nullptr ? static_cast<nsAssl::CASSLEngine*>(data->engines->assl) : nullptr;
     if (engine != nullptr) {
-      // Sized once: the copy is made for every item.
-      if (context->rule_states().SetSize(engine->GetStateInfo().GetCount(), false) != 0) {
+      // Each record is copied in when its rule first runs on the item.
+      if (context->UseRuleStates(engine->GetStateInfo()) != 0) {
         AS_RAISE(ASException, 54, SIGN_PREFIX " memory problems");
-      }
-      for (const nsAssl::RuleStateInfo& state : engine->GetStateInfo()) {
-        if (context->rule_states().Add(state) != 0) AS_RAISE(ASException, 54, SIGN_PREFIX " memory problems");
       }
     }
     ascommon::UniquePtr<nsAssl::ExecUnit> unit(ascommon::NewNoThrow<nsAssl::ExecUnit>());

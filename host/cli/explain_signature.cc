@@ -4,6 +4,7 @@
 // matched.
 #include <string.h>
 
+#include <new>
 #include <set>
 #include <vector>
 
@@ -71,9 +72,10 @@ void AddMatches(const CASSLEngine& engine, const CRule* rule, ContextInterface* 
   std::vector<uint64_t> indices;
   AddLeaves(expr->root(), &indices);
   for (uint64_t index : indices) {
-    if (index >= context->rule_states().GetCount()) continue;
-    const RuleStateInfo& state = context->rule_states()[index];
-    if (state.evaluated && state.result != 0.0f) AddMatches(engine, state.rule, context, seen, matches);
+    const RuleStateInfo* state = context->State(index);
+    if (state != nullptr && state->evaluated && state->result != 0.0f) {
+      AddMatches(engine, state->rule, context, seen, matches);
+    }
   }
 }
 
@@ -102,7 +104,7 @@ class SignatureExplainer : public FilterExplainer {
     if (input.second != nullptr) item.input.SetText(ascommon::IM_AUX_TEXT_KEY, input.second);
     CImContextInterface context;
     context.SetItem(&item);
-    for (const RuleStateInfo& state : engine->GetStateInfo()) context.rule_states().Add(state);
+    if (context.UseRuleStates(engine->GetStateInfo()) != 0) throw std::bad_alloc();
 
     ojson signatures = ojson::array();
     const sstring kCategory("CATEGORY"), kScore("SCORE");

@@ -31,6 +31,25 @@ int32_t Fetch(const ascommon::CMap<sstring, V>& map, const sstring& name, V* val
 
 }  // namespace
 
+int32_t ContextInterface::UseRuleStates(const ascommon::CArray<RuleStateInfo, 16>& initial) {
+  const uint64_t count = initial.GetCount();
+  states_.reset(count != 0 ? static_cast<RuleStateInfo*>(malloc(count * sizeof(RuleStateInfo))) : nullptr);
+  if (count != 0 && states_ == nullptr) {
+    state_count_ = 0;
+    return -1;
+  }
+  try {
+    ready_.assign((count + 63) / 64, 0);
+  } catch (const std::exception&) {
+    states_.reset();
+    state_count_ = 0;
+    return -1;
+  }
+  initial_ = &initial;
+  state_count_ = count;
+  return 0;
+}
+
 void ContextInterface::SetIntVariable(const sstring& name, int32_t value) {
   if (!Store(&int_variables_, name, value)) AS_RAISE(ASException, 58, "memory problems");
 }

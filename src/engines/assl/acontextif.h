@@ -8,7 +8,12 @@
 #define TERVO_SRC_ENGINES_ASSL_ACONTEXTIF_H_
 
 #include <stdint.h>
+#include <stdlib.h>
 
+#include <memory>
+#include <type_traits>
+
+#include "common/asalloc.h"
 #include "common/item.h"
 #include "common/sstring.h"
 #include "src/common/array.h"
@@ -29,6 +34,9 @@ struct RuleStateInfo {
   float result = 0.0f;
   uint8_t action_done[3] = {};
 };
+
+// Copied into raw room by ContextInterface::State.
+static_assert(std::is_trivially_copyable_v<RuleStateInfo>);
 
 class ContextInterface {
  public:
@@ -54,7 +62,23 @@ class ContextInterface {
   int32_t GetStringVariable(const sstring& name, sstring* value) const;
 
   ascommon::CArray<uint64_t, 16>& fired_rules() { return fired_rules_; }
-  ascommon::CArray<RuleStateInfo, 16>& rule_states() { return rule_states_; }
+
+  // The per-rule records start as the rule set's `initial` ones (which
+  // must outlive this use): each is copied in on its first use, so an item
+  // pays only for the rules it runs. -1 when memory runs out.
+  int32_t UseRuleStates(const ascommon::CArray<RuleStateInfo, 16>& initial);
+  // The record of rule `index` on this item; null past the end.
+  RuleStateInfo* State(uint64_t index) {
+    if (index >= state_count_) return nullptr;
+    uint64_t& word = ready_[index / 64];
+    const uint64_t bit = uint64_t{1} << (index % 64);
+    if ((word & bit) == 0) {
+      states_.get()[index] = (*initial_)[index];
+      word |= bit;
+    }
+    return &states_.get()[index];
+  }
+  uint64_t state_count() const { return state_count_; }
   CRule* current_rule() const { return current_rule_; }
   void set_current_rule(CRule* rule) { current_rule_ = rule; }
 
@@ -62,7 +86,11 @@ class ContextInterface {
   ascommon::CArray<uint64_t, 16> fired_rules_;
   ascommon::CMap<sstring, int32_t> int_variables_;
   ascommon::CMap<sstring, sstring> string_variables_;
-  ascommon::CArray<RuleStateInfo, 16> rule_states_;
+  const ascommon::CArray<RuleStateInfo, 16>* initial_ = nullptr;
+  uint64_t state_count_ = 0;
+  // Room for state_count_ records, each valid once its ready_ bit is set.
+  std::unique_ptr<RuleStateInfo, void (*)(RuleStateInfo*)> states_{nullptr, [](RuleStateInfo* p) { free(p); }};
+  ascommon::Vector<uint64_t> ready_;
   CRule* current_rule_ = nullptr;
 };
 

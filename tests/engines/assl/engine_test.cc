@@ -165,7 +165,7 @@ TEST_F(AsslEngineTest, UnitsRunTheSignaturesOnTheirItem) {
   item.input.SetText(ascommon::IM_AUX_TEXT_KEY, "x");
   auto* context = ascommon::New<CImContextInterface>();  // the unit deletes it
   context->SetItem(&item);
-  for (const RuleStateInfo& state : engines_.AsslEngine()->GetStateInfo()) context->rule_states().Add(state);
+  ASSERT_EQ(context->UseRuleStates(engines_.AsslEngine()->GetStateInfo()), 0);
   unit.SetContext(context);
   for (const CRule::SignatureInfo* s : *unit.GetSignatures()) EXPECT_EQ(unit.ExecSignature(s->index, &result), 0);
   int32_t score = 0;

@@ -63,12 +63,15 @@ class StandInEngine : public RuleRunner {
     if (text != nullptr) item->item.input.SetText(ascommon::IM_TEXT_KEY, text);
     if (second != nullptr) item->item.input.SetText(ascommon::IM_AUX_TEXT_KEY, second);
     item->context.SetItem(&item->item);
-    for (uint64_t i = 0; i < table_.RuleCount(); ++i) {
-      RuleStateInfo record;
-      record.rule = table_.Rule(i);
-      record.index = i;
-      item->context.rule_states().Add(record);
+    if (states_.GetCount() == 0) {
+      for (uint64_t i = 0; i < table_.RuleCount(); ++i) {
+        RuleStateInfo record;
+        record.rule = table_.Rule(i);
+        record.index = i;
+        states_.Add(record);
+      }
     }
+    EXPECT_EQ(item->context.UseRuleStates(states_), 0);
     return item;
   }
   CRule* Named(const char* name) {
@@ -83,6 +86,7 @@ class StandInEngine : public RuleRunner {
   // Declared first: the rules free their patterns through the library.
   Engines engines_;
   RuleTable table_;
+  ascommon::CArray<RuleStateInfo, 16> states_;  // the items' initial records
 };
 
 std::string Var(ContextInterface* context, const char* name) {
@@ -97,7 +101,7 @@ std::vector<std::string> Fired(StandInEngine::Item* item) {
   std::vector<std::string> names;
   auto& fired = item->context.fired_rules();
   for (uint64_t i = 0; i < fired.GetCount(); ++i) {
-    names.push_back(item->context.rule_states()[fired[i]].rule->name().c_str());
+    names.push_back(item->context.State(fired[i])->rule->name().c_str());
   }
   return names;
 }
@@ -229,7 +233,7 @@ TEST(AsslExec, GivenResultsCfRulesAndCycledExecution) {
   EXPECT_EQ(Fired(item.get()), std::vector<std::string>{"cf"});
   EXPECT_EQ(engine.Run("later", item.get()), 1.0f);  // a later mark replaces both variables
   EXPECT_EQ(Var(&item->context, "CATEGORY") + Var(&item->context, "SCORE"), "b2");
-  item->context.rule_states()[1].executing = 1;
+  item->context.State(1)->executing = 1;
   EXPECT_THROW(engine.Run("later", item.get()), ASException);
   const auto texts = trace.texts();
   for (const char* line : {"CF MATCH: (CF-RULE)?x", "the condition evaluation was overriden to 1.000000",

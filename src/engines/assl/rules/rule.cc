@@ -65,7 +65,9 @@ RuleStateInfo* CRule::Record(Engines* engines, ContextInterface* context) {
   }
   if (context == nullptr) AS_RAISE(ASException, __LINE__, "invalid handle to context");
   if (engines == nullptr) AS_RAISE(ASException, __LINE__, "invalid handle to engines");
-  return &context->rule_states()[index_];
+  RuleStateInfo* record = context->State(index_);
+  if (record == nullptr) AS_RAISE(ASException, __LINE__, "the context has no state for rule %s", name_.c_str());
+  return record;
 }
 
 void CRule::RunActions(Engines* engines, ContextInterface* context, RuleStateInfo* record) {
