@@ -1,7 +1,9 @@
 // The signature walk's plan: which signatures may answer non-zero on an
-// item, told from the prefilter's scans of its texts. A signature whose rule
-// is disabled, or whose condition is a match the scan rules out, answers 0.0
-// and changes nothing, so a walk that logs nothing may pass over it.
+// item, told from the prefilter's scans of its texts. A signature answers
+// 0.0 and changes nothing when its rule is disabled, when its condition is a
+// match the scan rules out, or when its condition is an expression that is
+// 0.0 while every rule it names is, and each of those is decided so in turn;
+// a walk that logs nothing may pass over it.
 //
 // Built with the rule set's index; read-only afterwards.
 #ifndef TERVO_SRC_ENGINES_ASSL_SIGNATURE_PLAN_H_
@@ -31,9 +33,9 @@ class SignaturePlan {
  private:
   const Prefilter* prefilter_ = nullptr;  // null: no plan
   ascommon::Vector<uint32_t> always_;     // positions that must run on every item
-  // Per set (text, second text): each pattern's signature position or -1,
-  // and every position a pattern of the set decides.
-  ascommon::Vector<int32_t> position_of_[2];
+  // Per set (text, second text): the positions each pattern may make run,
+  // and every position some pattern of the set gates.
+  ascommon::Vector<ascommon::Vector<uint32_t>> positions_of_[2];
   ascommon::Vector<uint32_t> gated_[2];
 };
 
