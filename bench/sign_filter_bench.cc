@@ -1,8 +1,10 @@
 // The signature filter: ProcessEntity in tervo.mdl, the way a host calls it,
-// with the sample rules and with 1,000 generated rules, beside a plain PCRE2
-// JIT loop over the same patterns on the same messages (chat lines joined to
-// about 90 bytes). Then building 1,000 rules in full (JIT included) and an
-// incremental update of 10 of them. items_per_second is messages per second.
+// with the sample rules and with 10, 100 and 1,000 generated rules, with the
+// prefilter and without it (TERVO_PREFILTER=0), beside a plain PCRE2 JIT loop
+// over the same patterns on the same messages (chat lines joined to about 90
+// bytes). Then building 1,000 rules in full (JIT and prefilter included) and
+// an incremental update of 10 of them. items_per_second is messages per
+// second.
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
@@ -92,18 +94,31 @@ const std::string& SampleFolder() {
   return folder;
 }
 
-const std::string& GeneratedFolder() {
-  static const std::string folder = Folder("generated", {{"im_sign.slf", GeneratedRules(7, 0, kGeneratedRules)}});
-  return folder;
+// A folder of `count` generated rules (the first `count` of the 1,000).
+std::string GeneratedFolder(int count = kGeneratedRules) {
+  const std::string name = "generated" + std::to_string(count);
+  if (!std::filesystem::exists(tervo_bench::Dir().File(name))) {
+    Folder(name.c_str(), {{"im_sign.slf", GeneratedRules(7, 0, count)}});
+  }
+  return tervo_bench::Dir().File(name);
 }
 
-void RunFilter(benchmark::State& state, const std::string& folder) {
+// The filter over `folder`, its rules built with the prefilter or without.
+void RunFilter(benchmark::State& state, const std::string& folder, bool prefilter) {
+  if (!prefilter) setenv("TERVO_PREFILTER", "0", 1);
   tervo_bench::PluginWithFilter plugin(nsImModules::kSignFilterName, "child", folder);
+  unsetenv("TERVO_PREFILTER");
   tervo_bench::RunProcessEntity(state, plugin.filter, Messages().texts, {}, Messages().seconds);
 }
 
-void BM_SignFilterSample(benchmark::State& state) { RunFilter(state, SampleFolder()); }
-void BM_SignFilter1000(benchmark::State& state) { RunFilter(state, GeneratedFolder()); }
+void BM_SignFilterSample(benchmark::State& state) { RunFilter(state, SampleFolder(), true); }
+void BM_SignFilterSampleNoPrefilter(benchmark::State& state) { RunFilter(state, SampleFolder(), false); }
+void BM_SignFilter(benchmark::State& state) {
+  RunFilter(state, GeneratedFolder(static_cast<int>(state.range(0))), true);
+}
+void BM_SignFilterNoPrefilter(benchmark::State& state) {
+  RunFilter(state, GeneratedFolder(static_cast<int>(state.range(0))), false);
+}
 
 // The patterns of a folder's match rules as the engine compiles them, each
 // with whether it reads the lower-cased second text.
@@ -164,16 +179,21 @@ void RunPcre2Loop(benchmark::State& state, const std::string& folder) {
 }
 
 void BM_Pcre2LoopSample(benchmark::State& state) { RunPcre2Loop(state, SampleFolder()); }
-void BM_Pcre2Loop1000(benchmark::State& state) { RunPcre2Loop(state, GeneratedFolder()); }
+void BM_Pcre2Loop(benchmark::State& state) {
+  RunPcre2Loop(state, GeneratedFolder(static_cast<int>(state.range(0))));
+}
 
-// Building the 1,000 rules from their file: parse, build, compile (JIT).
+// Building the 1,000 rules from their file: parse, build, compile (JIT),
+// with the prefilter (argument 1) or without it (0).
 void BM_InitFull1000(benchmark::State& state) {
   nsAssl::Engines engines;
   const std::string program = std::filesystem::canonical("/proc/self/exe").parent_path().string();
   if (engines.LoadRegexLibrary(program.c_str()) != 0) return state.SkipWithError("no libfernwick");
+  if (state.range(0) == 0) setenv("TERVO_PREFILTER", "0", 1);
   for (auto _ : state) {
     if (engines.Init(GeneratedFolder().c_str(), 4, 1) != 0) return state.SkipWithError("init failed");
   }
+  unsetenv("TERVO_PREFILTER");
 }
 
 // Ten of the 1,000 rules replaced through the incremental list.
@@ -201,11 +221,13 @@ void BM_Incremental10(benchmark::State& state) {
   if (engines.AsslEngine()->last_jid() != jid) state.SkipWithError("the updates were not applied");
 }
 
-BENCHMARK(BM_SignFilterSample);
 BENCHMARK(BM_Pcre2LoopSample);
-BENCHMARK(BM_SignFilter1000);
-BENCHMARK(BM_Pcre2Loop1000);
-BENCHMARK(BM_InitFull1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SignFilterSampleNoPrefilter);
+BENCHMARK(BM_SignFilterSample);
+BENCHMARK(BM_Pcre2Loop)->Arg(10)->Arg(100)->Arg(1000);
+BENCHMARK(BM_SignFilterNoPrefilter)->Arg(10)->Arg(100)->Arg(1000);
+BENCHMARK(BM_SignFilter)->Arg(10)->Arg(100)->Arg(1000);
+BENCHMARK(BM_InitFull1000)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Incremental10)->Unit(benchmark::kMillisecond);
 
 }  // namespace
