@@ -40,6 +40,17 @@ bool Decidable(const unsigned char* s, size_t length) {
   if (length > FERNWICK_SET_MAX_SUBJECT) return false;
   if (length > 0 && s[length - 1] == '\n') return false;
   for (size_t i = 0; i < length;) {
+    // Eight ASCII bytes at a time: no high bit, and no byte equal to 0x0B.
+    if (i + 8 <= length) {
+      uint64_t word;
+      memcpy(&word, s + i, 8);
+      const uint64_t vt = word ^ 0x0B0B0B0B0B0B0B0Bull;
+      const uint64_t has_vt = (vt - 0x0101010101010101ull) & ~vt & 0x8080808080808080ull;
+      if (((word & 0x8080808080808080ull) | has_vt) == 0) {
+        i += 8;
+        continue;
+      }
+    }
     const unsigned char c = s[i];
     if (c < 0x80) {
       if (c == 0x0B) return false;
