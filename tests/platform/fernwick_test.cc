@@ -1,6 +1,7 @@
 #include "platform/fernwick/fernwick.h"
 
 #include <gtest/gtest.h>
+#include <string.h>
 
 #include <string>
 #include <thread>
@@ -141,3 +142,54 @@ TEST_F(FernwickTest, BuffMapCopiesTheTextAndTellsLines) {
 }
 
 }  // namespace
+
+// A pattern set numbers the patterns it takes, refuses those whose meaning
+// may differ from PCRE2's, declines subjects it cannot decide, and on the
+// others sets the bit of every pattern Search finds: a clear bit is a sure
+// "no match". (A set bit only says "may match": PCRE2's JIT, for one, finds
+// no \W in "\xc3\xa9z", where RE2 does.)
+TEST_F(FernwickTest, PatternSetAgreesWithSearch) {
+  const char* const refused[] = {"a(?=b)", "(a)\\1", "a\\vb", "\\p{L}", "(?i)cat", "\\Qa.b\\E",
+                                 "a{,3}", "(?<n>a)", "a(?!b)", "a++", "\\Z", "(a"};
+  const std::vector<std::string> taken = {"ab+c", "\\bcat\\b", "^dog$", "x\\sy", "[[:alpha:]]+7",
+                                          "\\d{2,3}", "(?:a|b)c", "\xc3\xa9.", "", "\\W", "\\0", "a$"};
+  FernwickRegExSet* set = NewRegExSet();
+  ASSERT_NE(set, nullptr);
+  uint64_t bits[1] = {0};
+  for (size_t i = 0; i < taken.size(); ++i) {
+    EXPECT_EQ(set->Add(taken[i].data(), taken[i].size()), static_cast<int32_t>(i)) << taken[i];
+    EXPECT_STREQ(set->ErrorText(), "");
+  }
+  for (const char* pattern : refused) {
+    EXPECT_EQ(set->Add(pattern, strlen(pattern)), -1) << pattern;
+    EXPECT_STRNE(set->ErrorText(), "") << pattern;
+  }
+  EXPECT_EQ(set->Scan("abc", 3, bits), 0);  // not compiled yet
+  ASSERT_EQ(set->Compile(), FERNWICK_OK);
+  EXPECT_EQ(set->Count(), taken.size());
+  EXPECT_EQ(set->Add("z", 1), -1);  // compiled: no more patterns
+
+  const std::string declined[] = {"ab\xff", "x\vy", "dog\n", "\xed\xa0\x80", "\xc0\xaf", "\xf4\x90\x80\x80",
+                                  "\xe2\x82", std::string(FERNWICK_SET_MAX_SUBJECT + 1, 'a')};
+  for (const std::string& subject : declined) {
+    EXPECT_EQ(set->Scan(subject.data(), subject.size(), bits), 0) << subject.substr(0, 8);
+  }
+  const std::string decided[] = {"xxabbbc", "a cat!", "dog", "dog\nx", "x\ty", "ab7 12",
+                                 "bc", "\xc3\xa9z", "", "a\rb", std::string("a\0b", 3), "xa"};
+  for (const std::string& subject : decided) {
+    ASSERT_EQ(set->Scan(subject.data(), subject.size(), bits), 1) << subject;
+    for (size_t i = 0; i < taken.size(); ++i) {
+      FernwickRegEx* regex = Compiled(1, taken[i]);
+      ASSERT_NE(regex, nullptr) << taken[i];
+      EXPECT_GE((bits[0] >> i) & 1, regex->Search(subject.data(), subject.size(), 0))
+          << "[" << taken[i] << "] on [" << subject << "]";
+    }
+  }
+  DeleteRegExSet(set);
+
+  // An empty set decides every subject it can: nothing may match.
+  set = NewRegExSet();
+  ASSERT_EQ(set->Compile(), FERNWICK_OK);
+  EXPECT_EQ(set->Scan("abc", 3, bits), 1);
+  DeleteRegExSet(set);
+}

@@ -1,0 +1,192 @@
+// The prefilter changes no verdict: random rule sets walked over random
+// messages give the same results with the prefilter switched off (every
+// pattern runs), switched on with every signature run, and switched on with
+// only the planned signatures run.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/sstring.h"
+#include "src/engines/assl/engines.h"
+#include "tests/support/sign_walk.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+const char* const kWords[] = {"meet", "secret", "photo", "Home", "alone", "cam", "pic", "dog", "ok", "99"};
+
+class Generator {
+ public:
+  explicit Generator(uint32_t seed) : rng_(seed) {}
+
+  size_t Pick(size_t n) { return rng_() % n; }
+  bool Chance(int percent) { return static_cast<int>(Pick(100)) < percent; }
+  std::string Word() { return kWords[Pick(std::size(kWords))]; }
+
+  // A pattern the prefilter takes, or (now and then) one it refuses.
+  std::string Pattern() {
+    if (Chance(12)) return Refused();
+    std::string pattern = Chance(15) ? "^" : "";
+    for (size_t n = 1 + Pick(3); n > 0; --n) {
+      pattern += Atom();
+      if (n > 1) pattern += Chance(50) ? " " : (Chance(50) ? ".*" : "\\s*");
+    }
+    if (Chance(15)) pattern += "$";
+    return Chance(15) ? pattern + "|" + Atom() : pattern;
+  }
+
+  // Words with separators, now and then a digit, an accented letter or
+  // upper case.
+  std::string Words() {
+    static const char* const kSeparators[] = {" ", "  ", "\t", ", ", "! ", "\n", "-", " 7 "};
+    std::string text;
+    for (size_t n = 1 + Pick(10); n > 0; --n) {
+      std::string word = Word();
+      if (Chance(20)) word[0] = static_cast<char>(toupper(word[0]));
+      if (Chance(10)) word += "\xc3\xa9";
+      text += word + (n > 1 ? kSeparators[Pick(std::size(kSeparators))] : "");
+    }
+    return text;
+  }
+
+  std::string Message() {
+    switch (Pick(12)) {
+      case 0: {
+        std::string bytes;
+        for (size_t n = 1 + Pick(40); n > 0; --n) bytes += static_cast<char>(1 + Pick(255));
+        return bytes;
+      }
+      case 1: return Words() + "\xff\xc3" + Words();  // invalid UTF-8
+      case 2: return Words() + "\v" + Words();
+      case 3: return Words() + "\n";
+      case 4: return "";
+      default: return Words();
+    }
+  }
+
+ private:
+  std::string Atom() {
+    const std::string w = Word(), v = Word();
+    switch (Pick(14)) {
+      case 0: return "\\b" + w + "\\b";
+      case 1: return w + "\\s+" + v;
+      case 2: return w + "\\w+";
+      case 3: return Chance(50) ? "\\d+" : "\\d{2,3}";
+      case 4: return w.substr(0, 1) + "." + w.substr(1);
+      case 5: return "[" + w.substr(0, 2) + "]" + w.substr(1);
+      case 6: return "[[:alpha:]]+" + w;
+      case 7: return "(?:" + w + "|" + v + ")";
+      case 8: return w + (Chance(50) ? "?" : (Chance(50) ? "*" : "{1,3}"));
+      case 9: return "[^a-z ]" + w;
+      case 10: return Chance(50) ? "\\W" + w : w + "\\S+";
+      case 11: return Chance(50) ? "[[:space:]]" + w : w + "[[:punct:]]";
+      case 12: return w + ".";
+      default: return w;
+    }
+  }
+
+  std::string Refused() {
+    const std::string w = Word(), v = Word();
+    switch (Pick(7)) {
+      case 0: return w + "(?=\\s" + v + ")";
+      case 1: return "(" + w + ")\\s\\1";
+      case 2: return w + "\\v" + v;
+      case 3: return "\\p{L}+" + w;
+      case 4: return "(?i)" + w;
+      case 5: return "\\Q" + w + ".\\E";
+      default: return w + "(?!" + v + ")";
+    }
+  }
+
+  std::mt19937 rng_;
+};
+
+// A rule set of `count` rules: pattern and exact matches, metarules over
+// earlier rules, signatures and weak cues, some disabled, some marking.
+std::string RuleSet(Generator& g, int count) {
+  static const char* const kCategories[] = {"grooming: child, teen", "Self-Harm: CHILD, Adult",
+                                            "bullying: adult", "spam", "sexual: teen"};
+  std::vector<std::string> names;
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    const std::string name = "r" + std::to_string(i);
+    std::string condition;
+    if (names.size() >= 2 && g.Chance(15)) {
+      condition = (g.Chance(20) ? "!" : "") + names[g.Pick(names.size())];
+      for (size_t n = 1 + g.Pick(2); n > 0; --n) {
+        condition += (g.Chance(50) ? " && " : " || ") + names[g.Pick(names.size())];
+      }
+    } else if (g.Chance(10)) {
+      condition = "match(\"" + g.Word() + "\", IM::Text, " + (g.Chance(50) ? "EXACT" : "EXACT_INSENSITIVE") + ")";
+    } else {
+      condition = "match(\"" + g.Pattern() + "\", IM::Text, " + (g.Chance(50) ? "REGEX" : "REGEX_INSENSITIVE") + ")";
+    }
+    const bool meta = condition.rfind("match(", 0) != 0;
+    const std::string actions = g.Chance(60) ? "mark(\"" + std::string(kCategories[g.Pick(std::size(kCategories))]) +
+                                                   "\", " + std::to_string(g.Pick(100)) + ")"
+                                             : "none";
+    std::string metadata = g.Chance(70) ? "priority = " + std::to_string(g.Pick(60)) + ";" : "";
+    if (g.Chance(10)) metadata += " enabled = false;";
+    text += std::string(meta ? "metarule " : "rule ") + name + " { condition: " + condition + "; actions: " +
+            actions + "; metadata: " + (metadata.empty() ? "none;" : metadata) + " }\n";
+    names.push_back(name);
+  }
+  return text;
+}
+
+std::string Lowered(const std::string& text) {
+  ascommon::sstring lowered;
+  if (lowered.assign(text.data(), text.size()) != 0 || lowered.UTF8_tolower(false) != 0) return text;
+  return std::string(lowered.c_str(), lowered.length());
+}
+
+// The engines of the rule set in `dir`, the prefilter switched off or not.
+struct Loaded {
+  Loaded(const std::string& dir, bool prefilter) {
+    tervo_test::ScopedEnv env("TERVO_PREFILTER", prefilter ? nullptr : "0");
+    EXPECT_EQ(engines.LoadRegexLibrary(tervo_test::ProgramFolder().c_str()), 0);
+    EXPECT_EQ(engines.Init(dir.c_str(), 4, 1), 0);
+  }
+  nsAssl::Engines engines;
+};
+
+TEST(PrefilterDifferential, RandomRuleSetsWalkAlike) {
+  for (uint32_t seed : {1u, 2u, 3u, 4u, 5u}) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    Generator g(seed);
+    tervo_test::TempDir dir;
+    std::ofstream(dir.File("im_sign.slf"), std::ios::binary) << RuleSet(g, 100 + 50 * static_cast<int>(seed % 5));
+    Loaded off(dir.path(), false), on(dir.path(), true);
+    ASSERT_NE(off.engines.AsslEngine(), nullptr);
+    ASSERT_NE(on.engines.AsslEngine(), nullptr);
+
+    std::vector<std::string> messages(300);
+    for (std::string& m : messages) m = g.Message();
+    while (messages.back().size() < 64 * 1024) messages.back() += g.Words() + " ";
+    size_t planned = 0, skipped = 0, hits = 0;
+    for (const std::string& text : messages) {
+      const std::string second = g.Chance(20) ? g.Message() : Lowered(text);
+      SCOPED_TRACE("text [" + text.substr(0, 200) + "] second [" + second.substr(0, 200) + "]");
+      const tervo_test::SignWalk every = tervo_test::RunSignWalk(&off.engines, text, second, true);
+      EXPECT_FALSE(every.planned);
+      for (const bool use_plan : {false, true}) {
+        const tervo_test::SignWalk walk = tervo_test::RunSignWalk(&on.engines, text, second, use_plan);
+        EXPECT_EQ(tervo_test::WalkDifference(every, walk), "") << (use_plan ? "planned" : "every signature");
+        if (!walk.planned) continue;
+        ++planned;
+        skipped += walk.results.size() - walk.ran;
+      }
+      hits += every.hits.size();
+    }
+    // The sets decided most messages, the plans passed over signatures and
+    // the walks found something.
+    EXPECT_GT(planned, messages.size() / 2);
+    EXPECT_GT(skipped, 0u);
+    EXPECT_GT(hits, 0u);
+  }
+}
+
+}  // namespace

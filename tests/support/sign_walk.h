@@ -1,0 +1,44 @@
+// The signature filter's walk (CImSignFilter::ProcessEntity) over one item,
+// run outside the plug-in and kept as a value, so that two engines, or two
+// ways of walking one engine, can be compared result by result.
+#ifndef TERVO_TESTS_SUPPORT_SIGN_WALK_H_
+#define TERVO_TESTS_SUPPORT_SIGN_WALK_H_
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "src/engines/assl/engines.h"
+
+namespace tervo_test {
+
+// What one walk gave. The ages are child, teen, adult (the filter's order).
+struct SignWalk {
+  bool planned = false;         // the plan chose the signatures run
+  size_t ran = 0;               // signatures run
+  std::vector<float> results;   // per walk position; 0 for a signature not run
+  std::string fired;            // GetFiredNames without and with `with_actions`
+  std::string fired_with_actions;
+  // Per non-zero result: "<position> <CATEGORY> <SCORE>", "-" for a
+  // variable the context does not hold.
+  std::vector<std::string> hits;
+  bool flag[3] = {false, false, false};  // what the filter writes per age
+  int32_t score[3] = {0, 0, 0};          // written with the flag; 0 when not
+};
+
+// Runs the signatures of the rule engine in `engines` (engines->assl, set
+// up) on an IM item of `text` and `second` as the filter does: every one in
+// walk order, or with `use_plan` only those plan().Candidates gives when it
+// answers true. Texts end at their first zero byte, as the filter reads them.
+SignWalk RunSignWalk(nsAssl::Engines* engines, const std::string& text, const std::string& second,
+                     bool use_plan);
+
+// The first way `a` and `b` differ (everything but `planned`), in words;
+// "" when they agree.
+std::string WalkDifference(const SignWalk& a, const SignWalk& b);
+
+}  // namespace tervo_test
+
+#endif  // TERVO_TESTS_SUPPORT_SIGN_WALK_H_
