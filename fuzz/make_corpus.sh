@@ -110,4 +110,17 @@ printf 'you are special, I am older and I understand you\0stranger_danger88' \
   >"$corpus/fuzz_filters/listed-user"
 printf 'click here for free gift cards!!\0FreeGiftCards4U' >"$corpus/fuzz_filters/listed-user-2"
 
+# The prefilter's messages: the sample chat, then texts its sets decline
+# (a vertical tab, a final line feed, invalid UTF-8) and a second text.
+mkdir -p "$corpus/fuzz_prefilter"
+n=0
+while IFS= read -r line; do
+  n=$((n + 1))
+  printf '%s' "$line" >"$corpus/fuzz_prefilter/chat-$n"
+done < <(cat data/sample/chat.txt)
+printf 'keep it our secret\v ok' >"$corpus/fuzz_prefilter/vtab"
+printf 'meet me after school\n' >"$corpus/fuzz_prefilter/final-lf"
+printf 'send \xff\xfe a pic' >"$corpus/fuzz_prefilter/invalid-utf8"
+printf 'Meet Me\0meet me' >"$corpus/fuzz_prefilter/second-text"
+
 du -sh "$corpus"

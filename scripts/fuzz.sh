@@ -22,7 +22,7 @@ cd "$(dirname "$0")/.."
 root="$(pwd)"
 
 all_targets=(fuzz_streamer fuzz_imwords fuzz_imblacklist fuzz_markovian fuzz_text fuzz_filters
-  fuzz_fernwick fuzz_cost_file fuzz_rules fuzz_incslf)
+  fuzz_fernwick fuzz_cost_file fuzz_rules fuzz_incslf fuzz_prefilter)
 
 # The longest input each target is given: room for the sample data files and
 # texts a few times longer than a chat message.
