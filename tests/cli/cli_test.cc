@@ -327,7 +327,7 @@ TEST_F(DataDirTest, CompileRefusesAListWhoseFileNoReaderWouldOpen) {
 }
 
 // The sample data built next to the program is the default data folder.
-TEST(TervoCommand, ExampleChatGivesTheSameVerdictsOnOneTwoAndFourThreads) {
+TEST(TervoCommand, ExampleChatGivesTheSameVerdictsOnAnyThreadsAndWithoutThePrefilter) {
   TempDir dir;
   const std::string chat = std::string(TERVO_SOURCE_DIR) + "/data/sample/chat.txt";
   const std::string args = "classify '" + chat + "' --age child --age adult --temp-dir . --threads ";
@@ -335,6 +335,11 @@ TEST(TervoCommand, ExampleChatGivesTheSameVerdictsOnOneTwoAndFourThreads) {
   EXPECT_EQ(0, one.status);
   EXPECT_EQ(one.out, RunTervo(args + "2", dir.path(), true).out);
   EXPECT_EQ(one.out, RunTervo(args + "4", dir.path(), true).out);
+  {
+    // Without the prefilter every signature runs: the verdicts are the same.
+    tervo_test::ScopedEnv off("TERVO_PREFILTER", "0");
+    EXPECT_EQ(one.out, RunTervo(args + "1", dir.path(), true).out);
+  }
   const std::vector<std::string> lines = tervo_test::SplitLines(one.out);
   // One line per message and age.
   ASSERT_EQ(2 * tervo_test::SplitLines(tervo_test::ReadFile(chat)).size(), lines.size());
