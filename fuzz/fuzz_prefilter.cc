@@ -16,7 +16,6 @@
 #include <fstream>
 #include <string>
 
-#include "common/sstring.h"
 #include "fuzz/fuzz_support.h"
 #include "src/engines/assl/engines.h"
 #include "tests/support/sign_walk.h"
@@ -38,11 +37,6 @@ struct Setup {
 
 Setup* g_setup = nullptr;
 
-void Build(nsAssl::Engines* engines, const std::string& folder) {
-  FUZZ_CHECK(engines->LoadRegexLibrary(tervo_test::ProgramFolder().c_str()) == 0, "no libfernwick.so");
-  FUZZ_CHECK(engines->Init(folder.c_str(), 4, 1) == 0, "the rules do not build in " + folder);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -55,10 +49,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     FUZZ_CHECK(!error, "cannot copy " + from + "/" + name + " (build the sample data, or set TERVO_FUZZ_SAMPLE_DATA)");
   }
   std::ofstream(g_setup->dir.File("im_zextra.slf")) << kExtraRules;
-  setenv("TERVO_PREFILTER", "0", 1);
-  Build(&g_setup->plain, g_setup->dir.path());
-  unsetenv("TERVO_PREFILTER");
-  Build(&g_setup->prefiltered, g_setup->dir.path());
+  for (bool prefilter : {false, true}) {
+    FUZZ_CHECK(tervo_test::InitEngines(prefilter ? &g_setup->prefiltered : &g_setup->plain,
+                                       tervo_test::ProgramFolder(), g_setup->dir.path(), prefilter),
+               "no libfernwick.so, or the rules do not build in " + g_setup->dir.path());
+  }
   return 0;
 }
 
@@ -66,15 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   const size_t zero = input.find('\0');
   const std::string text = input.substr(0, zero);
-  std::string second;
-  if (zero != std::string::npos) {
-    second = input.substr(zero + 1);
-  } else {
-    ascommon::sstring lowered;
-    if (lowered.assign(text.data(), text.size()) == 0 && lowered.UTF8_tolower(false) == 0) {
-      second.assign(lowered.c_str(), lowered.length());
-    }
-  }
+  const std::string second = zero != std::string::npos ? input.substr(zero + 1) : tervo_test::LoweredText(text);
   const tervo_test::SignWalk plain = tervo_test::RunSignWalk(&g_setup->plain, text, second, false);
   for (bool use_plan : {false, true}) {
     const tervo_test::SignWalk walk = tervo_test::RunSignWalk(&g_setup->prefiltered, text, second, use_plan);

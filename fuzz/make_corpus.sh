@@ -117,7 +117,7 @@ n=0
 while IFS= read -r line; do
   n=$((n + 1))
   printf '%s' "$line" >"$corpus/fuzz_prefilter/chat-$n"
-done < <(cat data/sample/chat.txt)
+done <data/sample/chat.txt
 printf 'keep it our secret\v ok' >"$corpus/fuzz_prefilter/vtab"
 printf 'meet me after school\n' >"$corpus/fuzz_prefilter/final-lf"
 printf 'send \xff\xfe a pic' >"$corpus/fuzz_prefilter/invalid-utf8"

@@ -11,6 +11,7 @@
 #include "src/engines/assl/asslengine.h"
 #include "src/engines/assl/execunit.h"
 #include "src/engines/assl/imcontextif.h"
+#include "tests/support/test_support.h"
 
 namespace tervo_test {
 
@@ -33,6 +34,18 @@ std::string Lowered(const ascommon::sstring& text) {
 }
 
 }  // namespace
+
+bool InitEngines(nsAssl::Engines* engines, const std::string& library_folder, const std::string& folder,
+                 bool prefilter) {
+  ScopedEnv env("TERVO_PREFILTER", prefilter ? nullptr : "0");
+  return engines->LoadRegexLibrary(library_folder.c_str()) == 0 && engines->Init(folder.c_str(), 4, 1) == 0;
+}
+
+std::string LoweredText(const std::string& text) {
+  ascommon::sstring lowered;
+  if (lowered.assign(text.data(), text.size()) != 0 || lowered.UTF8_tolower(false) != 0) return text;
+  return Text(lowered);
+}
 
 SignWalk RunSignWalk(nsAssl::Engines* engines, const std::string& text, const std::string& second,
                      bool use_plan) {

@@ -28,6 +28,16 @@ struct SignWalk {
   int32_t score[3] = {0, 0, 0};          // written with the flag; 0 when not
 };
 
+// Sets up `engines` over the rules in `folder`, with libfernwick from
+// `library_folder` and the prefilter switched on or (TERVO_PREFILTER=0) off;
+// false when the library does not load or the rules do not build.
+bool InitEngines(nsAssl::Engines* engines, const std::string& library_folder, const std::string& folder,
+                 bool prefilter);
+
+// `text` lower-cased as the host gives an item's second text; `text` itself
+// when it cannot be.
+std::string LoweredText(const std::string& text);
+
 // Runs the signatures of the rule engine in `engines` (engines->assl, set
 // up) on an IM item of `text` and `second` as the filter does: every one in
 // walk order, or with `use_plan` only those plan().Candidates gives when it

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "common/sstring.h"
 #include "src/engines/assl/engines.h"
 #include "tests/support/sign_walk.h"
 #include "tests/support/test_support.h"
@@ -137,43 +136,29 @@ std::string RuleSet(Generator& g, int count) {
   return text;
 }
 
-std::string Lowered(const std::string& text) {
-  ascommon::sstring lowered;
-  if (lowered.assign(text.data(), text.size()) != 0 || lowered.UTF8_tolower(false) != 0) return text;
-  return std::string(lowered.c_str(), lowered.length());
-}
-
-// The engines of the rule set in `dir`, the prefilter switched off or not.
-struct Loaded {
-  Loaded(const std::string& dir, bool prefilter) {
-    tervo_test::ScopedEnv env("TERVO_PREFILTER", prefilter ? nullptr : "0");
-    EXPECT_EQ(engines.LoadRegexLibrary(tervo_test::ProgramFolder().c_str()), 0);
-    EXPECT_EQ(engines.Init(dir.c_str(), 4, 1), 0);
-  }
-  nsAssl::Engines engines;
-};
-
 TEST(PrefilterDifferential, RandomRuleSetsWalkAlike) {
   for (uint32_t seed : {1u, 2u, 3u, 4u, 5u}) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     Generator g(seed);
     tervo_test::TempDir dir;
     std::ofstream(dir.File("im_sign.slf"), std::ios::binary) << RuleSet(g, 100 + 50 * static_cast<int>(seed % 5));
-    Loaded off(dir.path(), false), on(dir.path(), true);
-    ASSERT_NE(off.engines.AsslEngine(), nullptr);
-    ASSERT_NE(on.engines.AsslEngine(), nullptr);
+    nsAssl::Engines off, on;
+    ASSERT_TRUE(tervo_test::InitEngines(&off, tervo_test::ProgramFolder(), dir.path(), false));
+    ASSERT_TRUE(tervo_test::InitEngines(&on, tervo_test::ProgramFolder(), dir.path(), true));
+    ASSERT_NE(off.AsslEngine(), nullptr);
+    ASSERT_NE(on.AsslEngine(), nullptr);
 
     std::vector<std::string> messages(300);
     for (std::string& m : messages) m = g.Message();
     while (messages.back().size() < 64 * 1024) messages.back() += g.Words() + " ";
     size_t planned = 0, skipped = 0, hits = 0;
     for (const std::string& text : messages) {
-      const std::string second = g.Chance(20) ? g.Message() : Lowered(text);
+      const std::string second = g.Chance(20) ? g.Message() : tervo_test::LoweredText(text);
       SCOPED_TRACE("text [" + text.substr(0, 200) + "] second [" + second.substr(0, 200) + "]");
-      const tervo_test::SignWalk every = tervo_test::RunSignWalk(&off.engines, text, second, true);
+      const tervo_test::SignWalk every = tervo_test::RunSignWalk(&off, text, second, true);
       EXPECT_FALSE(every.planned);
       for (const bool use_plan : {false, true}) {
-        const tervo_test::SignWalk walk = tervo_test::RunSignWalk(&on.engines, text, second, use_plan);
+        const tervo_test::SignWalk walk = tervo_test::RunSignWalk(&on, text, second, use_plan);
         EXPECT_EQ(tervo_test::WalkDifference(every, walk), "") << (use_plan ? "planned" : "every signature");
         if (!walk.planned) continue;
         ++planned;
