@@ -16,6 +16,65 @@ namespace nsImModules {
 
 using ascommon::auto_locker;
 
+// One item's rule-run objects, kept from item to item so that an item does
+// not pay for making them.
+struct SignItemWork {
+  nsAssl::ExecUnit unit;  // over an nsAssl::CImContextInterface
+  ascommon::Vector<uint32_t> planned;
+};
+
+namespace {
+
+// A spare work of the shared data, or a new one (null when memory runs out);
+// given back, forgetting its item, when the lease ends, or freed when every
+// slot is full.
+class WorkLease {
+ public:
+  explicit WorkLease(SignSharedData* data) : data_(data) {
+    for (auto& slot : data->spareWork) {
+      if (slot.load(std::memory_order_relaxed) != nullptr && (work_ = slot.exchange(nullptr)) != nullptr) return;
+    }
+    ascommon::UniquePtr<SignItemWork> work(ascommon::NewNoThrow<SignItemWork>());
+    auto* context = work != nullptr ? ascommon::NewNoThrow<nsAssl::CImContextInterface>() : nullptr;
+    if (context == nullptr) return;
+    work->unit.SetContext(context);
+    work_ = work.release();
+  }
+  ~WorkLease() {
+    if (work_ == nullptr) return;
+    work_->unit.GetContext()->Reset();
+    for (auto& slot : data_->spareWork) {
+      SignItemWork* empty = nullptr;
+      if (slot.compare_exchange_strong(empty, work_)) return;
+    }
+    ascommon::Delete(work_);
+  }
+  WorkLease(const WorkLease&) = delete;
+  WorkLease& operator=(const WorkLease&) = delete;
+
+  SignItemWork* get() const { return work_; }
+
+ private:
+  SignSharedData* data_;
+  SignItemWork* work_ = nullptr;
+};
+
+// Whether `text`, its A-Z lowered, holds `word` (lower case) before its first
+// zero byte.
+bool HoldsLowered(const char* text, const char* word) {
+  for (; *text != '\0'; ++text) {
+    size_t k = 0;
+    for (; word[k] != '\0'; ++k) {
+      const char c = text[k];
+      if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != word[k]) break;
+    }
+    if (word[k] == '\0') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 CImSignFilter::CImSignFilter(const ascommon::sstring& module_name) : CAFilter(module_name) {
   AS_LOG(0, 21, "Constructing IM Signatures Filter with name %s", DisplayName());
 }
@@ -46,7 +105,10 @@ void* CImSignFilter::CreateSharedData() { return ascommon::NewNoThrow<SignShared
 
 void CImSignFilter::DestroySharedData(void* data) {
   auto* shared = static_cast<SignSharedData*>(data);
-  if (shared != nullptr) ascommon::Delete(shared->engines);
+  if (shared != nullptr) {
+    ascommon::Delete(shared->engines);
+    for (auto& slot : shared->spareWork) ascommon::Delete(slot.exchange(nullptr));
+  }
   ascommon::Delete(shared);
 }
 
@@ -107,9 +169,10 @@ int32_t CImSignFilter::ProcessEntity(uint64_t session, ascommon::SItem* item, ui
     const auto* age = static_cast<const AgeCategory*>(GetSessionData(session));
     if (age == nullptr) AS_RAISE(ASBadPtrException, 47, SIGN_PREFIX " invalid data struct");
 
-    ascommon::UniquePtr<nsAssl::CImContextInterface> context(
-        ascommon::NewNoThrow<nsAssl::CImContextInterface>());
-    if (context == nullptr) AS_RAISE(ASException, 50, SIGN_PREFIX " memory problems");
+    WorkLease work(data);
+    if (work.get() == nullptr) AS_RAISE(ASException, 50, SIGN_PREFIX " memory problems");
+    nsAssl::ExecUnit* unit = &work.get()->unit;
+    nsAssl::ContextInterface* context = unit->GetContext();
     context->SetItem(item);
     nsAssl::CASSLEngine* engine =
         data->engines != nullptr ? static_cast<nsAssl::CASSLEngine*>(data->engines->assl) : nullptr;
@@ -119,9 +182,6 @@ int32_t CImSignFilter::ProcessEntity(uint64_t session, ascommon::SItem* item, ui
         AS_RAISE(ASException, 54, SIGN_PREFIX " memory problems");
       }
     }
-    ascommon::UniquePtr<nsAssl::ExecUnit> unit(ascommon::NewNoThrow<nsAssl::ExecUnit>());
-    if (unit == nullptr) AS_RAISE(ASException, 58, SIGN_PREFIX " memory problems");
-    unit->SetContext(context.release());
     unit->SetEngines(data->engines);
     if (command != 0) {
       AS_LOG(0, 153, SIGN_PREFIX " this command is not supported");
@@ -136,11 +196,14 @@ int32_t CImSignFilter::ProcessEntity(uint64_t session, ascommon::SItem* item, ui
     const ascommon::sstring kCategory("CATEGORY"), kScore("SCORE");
     // When the walk logs nothing it runs only the signatures that may answer
     // non-zero: the others would change nothing but the log.
-    ascommon::Vector<uint32_t> planned;
-    const bool quiet = 0 > g_pTrace->MaxLevel() && engine != nullptr &&
-                       engine->plan().Candidates(unit->GetContext(), &planned);
+    const bool logging = 0 <= g_pTrace->MaxLevel();
+    ascommon::Vector<uint32_t>& planned = work.get()->planned;
+    const bool quiet = !logging && engine != nullptr && engine->plan().Candidates(context, &planned);
     const uint64_t count = quiet ? planned.size() : signatures->GetCount();
     int32_t score = 0;  // carried from one hit to the next
+    // The item is marked once, after the walk, as the last hit left it.
+    bool flagged = false;
+    int32_t flagged_score = 0;
     for (uint64_t k = 0; k < count; ++k) {
       const uint64_t i = quiet ? planned[k] : k;
       const nsAssl::CRule::SignatureInfo* record = (*signatures)[i];
@@ -148,7 +211,7 @@ int32_t CImSignFilter::ProcessEntity(uint64_t session, ascommon::SItem* item, ui
         AS_LOG(0, 90, SIGN_PREFIX " index %d in signatures array contains an invalid entry", static_cast<int>(i));
         continue;
       }
-      const char* name = engine->GetRuleName(record->index);
+      const char* name = logging ? engine->GetRuleName(record->index) : nullptr;
       if (name == nullptr) name = "N/A";
       AS_LOG(0, 98, SIGN_PREFIX " will execute signature %s", name);
       float result = 0.0f;
@@ -159,22 +222,20 @@ int32_t CImSignFilter::ProcessEntity(uint64_t session, ascommon::SItem* item, ui
       AS_LOG(0, 108, SIGN_PREFIX " signature %s executed successfully and returned %lf", name,
              static_cast<double>(result));
       if (result == 0.0f) continue;
-      ascommon::sstring category;
-      if (unit->GetStringVariable(kCategory, &category) != 0) continue;
+      const ascommon::sstring* category = context->StringVariable(kCategory);
+      if (category == nullptr) continue;
       int32_t hit_score = 0;
-      if (unit->GetIntVariable(kScore, &hit_score) == 0) score = hit_score;
-      for (uint64_t c = 0; c < category.length(); ++c) {
-        const char ch = category.c_str()[c];
-        if (ch >= 'A' && ch <= 'Z') category.buffer()[c] = static_cast<char>(ch - 'A' + 'a');
+      if (context->GetIntVariable(kScore, &hit_score) == 0) score = hit_score;
+      const char* text = category->c_str() != nullptr ? category->c_str() : "";
+      if ((HoldsLowered(text, "adult") && *age == kAgeAdult) || (HoldsLowered(text, "child") && *age == kAgeChild) ||
+          (HoldsLowered(text, "teen") && *age == kAgeTeen)) {
+        flagged = true;
+        flagged_score = score;
       }
-      const char* text = category.c_str();
-      const bool hit = (strstr(text, "adult") != nullptr && *age == kAgeAdult) ||
-                       (strstr(text, "child") != nullptr && *age == kAgeChild) ||
-                       (strstr(text, "teen") != nullptr && *age == kAgeTeen);
-      if (hit && (item->io->SetBool(ascommon::IM_SIGN_FLAG_KEY, true) != 0 ||
-                  item->io->SetInt32(ascommon::IM_SIGN_SCORE_KEY, score) != 0)) {
-        AS_RAISE(ASException, 140, SIGN_PREFIX " memory problems");
-      }
+    }
+    if (flagged && (item->io->SetBool(ascommon::IM_SIGN_FLAG_KEY, true) != 0 ||
+                    item->io->SetInt32(ascommon::IM_SIGN_SCORE_KEY, flagged_score) != 0)) {
+      AS_RAISE(ASException, 140, SIGN_PREFIX " memory problems");
     }
     AS_LOG(0, 145, "[Parental Sign] has finished searching");
   });

@@ -4,6 +4,8 @@
 #ifndef TERVO_TERVO_IMSIGNFILTER_H_
 #define TERVO_TERVO_IMSIGNFILTER_H_
 
+#include <atomic>
+
 #include "common/sstring.h"
 #include "src/amodule/amodule.h"
 #include "tervo/filter_common.h"
@@ -14,9 +16,14 @@ struct Engines;
 
 namespace nsImModules {
 
+struct SignItemWork;
+
 struct SignSharedData {
   nsAssl::Engines* engines = nullptr;  // built by the first settings pass that finds the data
   ascommon::sstring libraryPath;    // folder the regular-expression library came from
+  // What finished items left for the next ones (a context, its unit, the
+  // walk's plan), taken and given back without a lock; null slots are empty.
+  std::atomic<SignItemWork*> spareWork[4] = {};
 };
 
 class CImSignFilter : public CAFilter {

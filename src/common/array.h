@@ -98,6 +98,12 @@ class CArray : public CBlackBoxObject {
     return kArrayOk;
   }
 
+  // Destroys every element but keeps the block for the next ones.
+  void RemoveAll() {
+    DestroyRange(0, count_);
+    count_ = 0;
+  }
+
   uint64_t GetCount() const { return count_; }
   uint64_t GetCapacity() const { return capacity_; }
   uint64_t GetStep() const { return step_; }

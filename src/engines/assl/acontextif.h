@@ -38,6 +38,32 @@ struct RuleStateInfo {
 // Copied into raw room by ContextInterface::State.
 static_assert(std::is_trivially_copyable_v<RuleStateInfo>);
 
+// The variables of one kind that actions set on an item: a few names each,
+// so a list searched from the front. Reset keeps the slots (and their names'
+// room) for the next item.
+template <class V>
+class VariableList {
+ public:
+  V* Find(const sstring& name) {
+    for (size_t i = 0; i < count_; ++i) {
+      if (slots_[i].name == name) return &slots_[i].value;
+    }
+    return nullptr;
+  }
+  const V* Find(const sstring& name) const { return const_cast<VariableList*>(this)->Find(name); }
+  // Inserts the name or replaces its value; false when memory runs out.
+  bool Store(const sstring& name, const V& value);
+  void Reset() { count_ = 0; }
+
+ private:
+  struct Slot {
+    sstring name;
+    V value;
+  };
+  ascommon::Vector<Slot> slots_;  // the first count_ are in use
+  size_t count_ = 0;
+};
+
 class ContextInterface {
  public:
   // GetKind answers.
@@ -50,6 +76,9 @@ class ContextInterface {
 
   // Takes from the item what the kind presents.
   virtual void SetItem(ascommon::SItem* item) = 0;
+  // Forgets the item and everything its rules left (fired rules, variables,
+  // records, the current rule), keeping the memory for the next item.
+  virtual void Reset();
   virtual int32_t GetKind() const = 0;
 
   // Variables: setting inserts the name or replaces its value (ASException
@@ -60,12 +89,16 @@ class ContextInterface {
   void SetStringVariable(const sstring& name, const sstring& value);
   int32_t GetIntVariable(const sstring& name, int32_t* value) const;
   int32_t GetStringVariable(const sstring& name, sstring* value) const;
+  // The string variable in place (valid until the next change of the
+  // context's variables), or null with GetStringVariable's log line.
+  const sstring* StringVariable(const sstring& name) const;
 
   ascommon::CArray<uint64_t, 16>& fired_rules() { return fired_rules_; }
 
   // The per-rule records start as the rule set's `initial` ones (which
   // must outlive this use): each is copied in on its first use, so an item
-  // pays only for the rules it runs. -1 when memory runs out.
+  // pays only for the rules it runs. The room is kept from item to item.
+  // -1 when memory runs out.
   int32_t UseRuleStates(const ascommon::CArray<RuleStateInfo, 16>& initial);
   // The record of rule `index` on this item; null past the end.
   RuleStateInfo* State(uint64_t index) {
@@ -84,11 +117,13 @@ class ContextInterface {
 
  private:
   ascommon::CArray<uint64_t, 16> fired_rules_;
-  ascommon::CMap<sstring, int32_t> int_variables_;
-  ascommon::CMap<sstring, sstring> string_variables_;
+  VariableList<int32_t> int_variables_;
+  VariableList<sstring> string_variables_;
   const ascommon::CArray<RuleStateInfo, 16>* initial_ = nullptr;
   uint64_t state_count_ = 0;
-  // Room for state_count_ records, each valid once its ready_ bit is set.
+  uint64_t state_room_ = 0;
+  // Room for state_room_ records, the first state_count_ valid once their
+  // ready_ bit is set.
   std::unique_ptr<RuleStateInfo, void (*)(RuleStateInfo*)> states_{nullptr, [](RuleStateInfo* p) { free(p); }};
   ascommon::Vector<uint64_t> ready_;
   CRule* current_rule_ = nullptr;

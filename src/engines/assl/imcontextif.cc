@@ -18,6 +18,13 @@ void CImContextInterface::SetItem(ascommon::SItem* item) {
   scans_[0].state = scans_[1].state = PrefilterScan::kNotScanned;
 }
 
+void CImContextInterface::Reset() {
+  ContextInterface::Reset();
+  text_ = second_text_ = nullptr;
+  lengths_[0] = lengths_[1] = 0;
+  scans_[0].state = scans_[1].state = PrefilterScan::kNotScanned;
+}
+
 CImContextInterface* AsImContext(ContextInterface* context) {
   return context != nullptr && context->GetKind() == ContextInterface::kImContext
              ? static_cast<CImContextInterface*>(context)

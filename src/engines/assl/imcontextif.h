@@ -22,6 +22,7 @@ class CImContextInterface : public ContextInterface {
   // pointer" for an item without its input/output box. A key without a
   // value leaves its text null.
   void SetItem(ascommon::SItem* item) override;
+  void Reset() override;
   int32_t GetKind() const override { return kImContext; }
 
   const char* GetText() const { return text_; }
