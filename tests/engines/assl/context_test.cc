@@ -62,4 +62,36 @@ TEST(ImContext, VariablesKeepTheLastValueAndMissOnUnsetNames) {
   EXPECT_EQ(trace.levels(), (std::vector<int32_t>{3, 3}));
 }
 
+// A context serves item after item: Reset must leave nothing of the last one.
+TEST(ImContext, ResetForgetsTheItemAndWhatItsRulesLeft) {
+  CImContextInterface context;
+  ascommon::CArray<nsAssl::RuleStateInfo, 16> initial;
+  ASSERT_EQ(initial.Add(nsAssl::RuleStateInfo{}), 0);
+  ASSERT_EQ(context.UseRuleStates(initial), 0);
+  context.State(0)->evaluated = 1;
+  ASSERT_EQ(context.fired_rules().Add(0), 0);
+  context.SetStringVariable(sstring("CATEGORY"), sstring("a category longer than the inline room"));
+  context.SetIntVariable(sstring("SCORE"), 9);
+  ascommon::CBlackBox io;
+  ascommon::SItem item;
+  item.io = &io;
+  item.input.SetText(ascommon::IM_TEXT_KEY, "Hello");
+  context.SetItem(&item);
+
+  context.Reset();
+  EXPECT_EQ(context.GetText(), nullptr);
+  EXPECT_EQ(context.fired_rules().GetCount(), 0u);
+  EXPECT_EQ(context.State(0), nullptr);  // no records until the next rule set
+  tervo_test::CapturingTrace trace;
+  EXPECT_EQ(context.StringVariable(sstring("CATEGORY")), nullptr);
+  int32_t score = 0;
+  EXPECT_EQ(context.GetIntVariable(sstring("SCORE"), &score), -1);
+  ASSERT_EQ(context.UseRuleStates(initial), 0);
+  EXPECT_EQ(context.State(0)->evaluated, 0);
+  context.SetIntVariable(sstring("other"), 4);  // a kept slot takes a new name
+  EXPECT_EQ(context.GetIntVariable(sstring("other"), &score), 0);
+  EXPECT_EQ(score, 4);
+  EXPECT_EQ(context.GetIntVariable(sstring("SCORE"), &score), -1);
+}
+
 }  // namespace
