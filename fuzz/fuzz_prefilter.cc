@@ -18,6 +18,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "src/engines/assl/engines.h"
+#include "src/engines/assl/execunit.h"
 #include "tests/support/sign_walk.h"
 
 namespace {
@@ -33,6 +34,7 @@ metarule zx_meta { condition: zx_look || zx_back; actions: mark("cat: child, tee
 struct Setup {
   tervo_test::TempDir dir{"tervo-fuzz-prefilter"};
   nsAssl::Engines plain, prefiltered;
+  nsAssl::ExecUnit reused;  // the planned walks share it, as the filter's items do
 };
 
 Setup* g_setup = nullptr;
@@ -64,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string second = zero != std::string::npos ? input.substr(zero + 1) : tervo_test::LoweredText(text);
   const tervo_test::SignWalk plain = tervo_test::RunSignWalk(&g_setup->plain, text, second, false);
   for (bool use_plan : {false, true}) {
-    const tervo_test::SignWalk walk = tervo_test::RunSignWalk(&g_setup->prefiltered, text, second, use_plan);
+    const tervo_test::SignWalk walk = tervo_test::RunSignWalk(&g_setup->prefiltered, text, second, use_plan,
+                                                              use_plan ? &g_setup->reused : nullptr);
     const std::string difference = tervo_test::WalkDifference(plain, walk);
     FUZZ_CHECK(difference.empty(), std::string(use_plan ? "planned" : "full") + " walk differs: " + difference);
   }

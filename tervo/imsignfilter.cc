@@ -200,6 +200,11 @@ int32_t CImSignFilter::ProcessEntity(uint64_t session, ascommon::SItem* item, ui
     ascommon::Vector<uint32_t>& planned = work.get()->planned;
     const bool quiet = !logging && engine != nullptr && engine->plan().Candidates(context, &planned);
     const uint64_t count = quiet ? planned.size() : signatures->GetCount();
+    // A hit marks the item when its category names the session's age group.
+    const char* const word = *age == kAgeAdult   ? "adult"
+                             : *age == kAgeChild ? "child"
+                             : *age == kAgeTeen  ? "teen"
+                                                 : nullptr;
     int32_t score = 0;  // carried from one hit to the next
     // The item is marked once, after the walk, as the last hit left it.
     bool flagged = false;
@@ -226,9 +231,7 @@ int32_t CImSignFilter::ProcessEntity(uint64_t session, ascommon::SItem* item, ui
       if (category == nullptr) continue;
       int32_t hit_score = 0;
       if (context->GetIntVariable(kScore, &hit_score) == 0) score = hit_score;
-      const char* text = category->c_str() != nullptr ? category->c_str() : "";
-      if ((HoldsLowered(text, "adult") && *age == kAgeAdult) || (HoldsLowered(text, "child") && *age == kAgeChild) ||
-          (HoldsLowered(text, "teen") && *age == kAgeTeen)) {
+      if (word != nullptr && HoldsLowered(category->c_str() != nullptr ? category->c_str() : "", word)) {
         flagged = true;
         flagged_score = score;
       }

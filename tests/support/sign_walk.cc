@@ -48,7 +48,7 @@ std::string LoweredText(const std::string& text) {
 }
 
 SignWalk RunSignWalk(nsAssl::Engines* engines, const std::string& text, const std::string& second,
-                     bool use_plan) {
+                     bool use_plan, nsAssl::ExecUnit* reused) {
   SignWalk walk;
   nsAssl::CASSLEngine* engine = engines->AsslEngine();
   if (engine == nullptr) return walk;
@@ -57,9 +57,11 @@ SignWalk RunSignWalk(nsAssl::Engines* engines, const std::string& text, const st
   item.io = &io;
   item.input.SetText(ascommon::IM_TEXT_KEY, text.c_str());
   item.input.SetText(ascommon::IM_AUX_TEXT_KEY, second.c_str());
-  auto* context = ascommon::New<nsAssl::CImContextInterface>();
-  nsAssl::ExecUnit unit;
-  unit.SetContext(context);  // the unit deletes it
+  nsAssl::ExecUnit fresh;
+  nsAssl::ExecUnit& unit = reused != nullptr ? *reused : fresh;
+  if (unit.GetContext() == nullptr) unit.SetContext(ascommon::New<nsAssl::CImContextInterface>());
+  nsAssl::ContextInterface* context = unit.GetContext();  // the unit deletes it
+  context->Reset();
   unit.SetEngines(engines);
   context->SetItem(&item);
   if (context->UseRuleStates(engine->GetStateInfo()) != 0) return walk;

@@ -12,6 +12,10 @@
 
 #include "src/engines/assl/engines.h"
 
+namespace nsAssl {
+class ExecUnit;
+}
+
 namespace tervo_test {
 
 // What one walk gave. The ages are child, teen, adult (the filter's order).
@@ -42,8 +46,11 @@ std::string LoweredText(const std::string& text);
 // up) on an IM item of `text` and `second` as the filter does: every one in
 // walk order, or with `use_plan` only those plan().Candidates gives when it
 // answers true. Texts end at their first zero byte, as the filter reads them.
+// With `reused` the walk runs on that unit's context (made on first use),
+// reset first, as the filter reuses its units from item to item; else on a
+// fresh one.
 SignWalk RunSignWalk(nsAssl::Engines* engines, const std::string& text, const std::string& second,
-                     bool use_plan);
+                     bool use_plan, nsAssl::ExecUnit* reused = nullptr);
 
 // The first way `a` and `b` differ (everything but `planned`), in words;
 // "" when they agree.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "src/engines/assl/engines.h"
+#include "src/engines/assl/execunit.h"
 #include "tests/support/sign_walk.h"
 #include "tests/support/test_support.h"
 
@@ -152,13 +153,15 @@ TEST(PrefilterDifferential, RandomRuleSetsWalkAlike) {
     for (std::string& m : messages) m = g.Message();
     while (messages.back().size() < 64 * 1024) messages.back() += g.Words() + " ";
     size_t planned = 0, skipped = 0, hits = 0;
+    nsAssl::ExecUnit reused;  // the planned walks share it, as the filter's items do
     for (const std::string& text : messages) {
       const std::string second = g.Chance(20) ? g.Message() : tervo_test::LoweredText(text);
       SCOPED_TRACE("text [" + text.substr(0, 200) + "] second [" + second.substr(0, 200) + "]");
       const tervo_test::SignWalk every = tervo_test::RunSignWalk(&off, text, second, true);
       EXPECT_FALSE(every.planned);
       for (const bool use_plan : {false, true}) {
-        const tervo_test::SignWalk walk = tervo_test::RunSignWalk(&on, text, second, use_plan);
+        const tervo_test::SignWalk walk =
+            tervo_test::RunSignWalk(&on, text, second, use_plan, use_plan ? &reused : nullptr);
         EXPECT_EQ(tervo_test::WalkDifference(every, walk), "") << (use_plan ? "planned" : "every signature");
         if (!walk.planned) continue;
         ++planned;
