@@ -474,8 +474,10 @@ std::shared_ptr<ClassifyOptions> AddMessageOptions(CLI::App* cmd) {
   cmd->add_option("input", options->input, "Messages, one per line ('-' or none: stdin)");
   cmd->add_flag("--jsonl", options->jsonl,
                 "Input lines are JSON objects: text, optional aux_text, user, age");
+  // One value per --age, so that a file named after it stays the input.
   cmd->add_option("--age", options->ages, "child, teen or adult; repeat for several (default: "
-                  "child)");
+                  "child)")
+      ->allow_extra_args(false);
   cmd->add_option("--user", options->user,
                   "The other party of every plain-text message (JSON lines give their own)");
   cmd->add_option("--data-dir", options->data_dir,

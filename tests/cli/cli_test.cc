@@ -243,7 +243,7 @@ TEST_F(DataDirTest, PrintsValidJsonLinesWithTheVerdictPerMessageAndAge) {
             "{\"text\":\"x\",\"age\":\"grandpa\"}\n"
             "{\"text\":\"abc\xff\xfe def\"}\n{\"text\":\"\"}\n\xff{\n{\"text\":\"idiot loser\"}\n");
   std::vector<std::string> lines =
-      Classify("chat.txt --age child --age adult --user Stranger_danger88");
+      Classify("--age child chat.txt --age adult --user Stranger_danger88");  // the file after an --age
   ASSERT_EQ(16u, lines.size());
   for (const std::string& line : Classify("chat.jsonl --jsonl")) lines.push_back(line);
   ASSERT_EQ(24u, lines.size());
