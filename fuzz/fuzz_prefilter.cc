@@ -1,8 +1,9 @@
 // Fuzzes the prefilter against PCRE2 alone: the sample rules (<build>/sample-data,
 // or $TERVO_FUZZ_SAMPLE_DATA) and a few rules whose patterns the prefilter
-// refuses, built twice, once with TERVO_PREFILTER=0. Every message must give
-// both the same signature results, fired rules, variables and verdicts,
-// whether the prefiltered set walks every signature or only its plan's.
+// refuses or holds without a lookaround, built twice, once with
+// TERVO_PREFILTER=0. Every message must give both the same signature
+// results, fired rules, variables and verdicts, whether the prefiltered set
+// walks every signature or only its plan's.
 //
 // Input: the message text up to the first zero byte, then the second text;
 // without a zero byte the second text is the text lower-cased, as
@@ -23,7 +24,8 @@
 
 namespace {
 
-// Patterns the prefilter refuses, and a meta rule over two of them.
+// Patterns the prefilter refuses or holds without their lookaround, and a meta
+// rule over two of them.
 constexpr char kExtraRules[] = R"rules(rule zx_look { condition: match("\bmeet(?= me)", IM::Text, REGEX_INSENSITIVE); actions: mark("cat: child", 70); metadata: priority = 5; }
 rule zx_back { condition: match("\b(\w+) \1\b", IM::Text, REGEX); actions: mark("cat: teen", 20); metadata: priority = 4; }
 rule zx_vtab { condition: match("secret\v", IM::Text, REGEX); actions: mark("cat: adult", 30); metadata: priority = 3; }

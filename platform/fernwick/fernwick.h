@@ -102,10 +102,11 @@ class FernwickBuffMap {
 // pattern, compiled by Compile above with options 0, finds no match there.
 // A set bit says only "may match": the caller asks the pattern itself.
 //
-// The set engine (RE2) differs from PCRE2 in places, so the set refuses
-// patterns whose meaning may differ (lookaround, backreferences, inline
-// flags, Unicode properties, \v, octal-or-backreference escapes, "{,n}") and
-// declines subjects it cannot decide: invalid UTF-8, a vertical tab (in \s
+// The set engine (RE2) differs from PCRE2 in places, so the set holds a
+// pattern without its lookarounds (which only widens it) and refuses those
+// whose meaning may differ (backreferences, inline flags, named, atomic and
+// conditional groups, Unicode properties, \v, octal-or-backreference
+// escapes, "{,n}"), and it declines subjects it cannot decide: invalid UTF-8, a vertical tab (in \s
 // for PCRE2 only), a final line feed (before which PCRE2's $ also matches),
 // or more than FERNWICK_SET_MAX_SUBJECT bytes.
 //

@@ -15,14 +15,11 @@ namespace {
 // Memory the set's automaton may use; past it a scan declines.
 constexpr int64_t kSetMemory = 64 << 20;
 
-// Why a pattern may mean something else in RE2 than in PCRE2, or null when
-// nothing in its text says so. Conservative: an escaped "(?" is refused too.
+// Why a pattern without lookarounds (WithoutLookarounds) may mean something
+// else in RE2 than in PCRE2, or null when nothing in its text says so.
 const char* Difference(const char* pattern, size_t length) {
   for (size_t i = 0; i + 1 < length; ++i) {
     const char c = pattern[i], next = pattern[i + 1];
-    if (c == '(' && next == '?' && (i + 2 >= length || pattern[i + 2] != ':')) {
-      return "a group with options, a lookaround or a named group";
-    }
     if (c == '{' && next == ',') return "a {,n} repeat";
     if (c != '\\') continue;
     if (next >= '1' && next <= '9') return "a backreference or octal escape";
@@ -32,6 +29,77 @@ const char* Difference(const char* pattern, size_t length) {
     ++i;  // the escaped character is not the start of anything
   }
   return nullptr;
+}
+
+// The index of the `]` that closes the class opening at `p[open]`, as PCRE2
+// reads it (a `]` first is a member, `[:name:]` is one member); `n` when the
+// class is not closed.
+size_t ClassEnd(const char* p, size_t n, size_t open) {
+  size_t j = open + 1;
+  if (j < n && p[j] == '^') ++j;
+  if (j < n && p[j] == ']') ++j;
+  while (j < n) {
+    if (p[j] == '\\') {
+      j += 2;
+    } else if (p[j] == ']') {
+      return j;
+    } else if (p[j] == '[' && j + 1 < n && p[j + 1] == ':') {
+      // A POSIX name only when its ":]" comes before any other `]`.
+      size_t k = j + 2;
+      while (k < n && p[k] != ']') ++k;
+      j = k < n && p[k - 1] == ':' && k - 1 > j + 1 ? k + 1 : j + 1;
+    } else {
+      ++j;
+    }
+  }
+  return n;
+}
+
+// Whether `p[i]` opens a lookaround: (?=, (?!, (?<= or (?<!.
+bool OpensLookaround(const char* p, size_t n, size_t i) {
+  return i + 2 < n && p[i] == '(' && p[i + 1] == '?' &&
+         (p[i + 2] == '=' || p[i + 2] == '!' ||
+          (p[i + 2] == '<' && i + 3 < n && (p[i + 3] == '=' || p[i + 3] == '!')));
+}
+
+// The pattern without its lookarounds: wherever the pattern matches, so does
+// the rest, since an assertion taken out only lets more through; the set may
+// hold it in the pattern's place. False when a lookaround is not closed, or
+// for any "(?" group but (?: and the lookarounds, a verb or a \Q quote: they
+// may differ in RE2 or hide where a group ends. Escapes and classes are
+// read as PCRE2 reads them. Conservative: "(?" in a class is refused too.
+bool WithoutLookarounds(const char* p, size_t n, std::string* out) {
+  for (size_t i = 0; i + 1 < n; ++i) {
+    if (p[i] == '\\') {
+      if (p[++i] == 'Q') return false;
+    } else if (p[i] == '(' && (p[i + 1] == '*' || (p[i + 1] == '?' && !OpensLookaround(p, n, i) &&
+                                                   (i + 2 >= n || p[i + 2] != ':')))) {
+      return false;
+    }
+  }
+  out->clear();
+  size_t depth = 0;  // the parentheses open in a lookaround being left out
+  for (size_t i = 0; i < n; ++i) {
+    const size_t start = i;
+    bool dropped = depth > 0;
+    if (p[i] == '\\') {
+      if (i + 1 < n) ++i;
+    } else if (p[i] == '[') {
+      i = ClassEnd(p, n, i);
+      if (i == n) i = n - 1;  // unclosed: RE2 refuses it whole
+    } else if (p[i] == '(') {
+      if (dropped) {
+        ++depth;
+      } else if (OpensLookaround(p, n, i)) {
+        depth = 1;
+        dropped = true;
+      }
+    } else if (p[i] == ')' && dropped) {
+      --depth;
+    }
+    if (!dropped) out->append(p + start, i + 1 - start);
+  }
+  return depth == 0;
 }
 
 // Whether PCRE2 and RE2 search `subject` the same way: valid UTF-8 (as
@@ -101,11 +169,14 @@ class RegExSet final : public FernwickRegExSet {
       error_ = "the set is compiled";
     } else if (pattern == nullptr && length != 0) {
       error_ = "invalid argument";
-    } else if (const char* why = Difference(pattern, length)) {
+    } else if (std::string held; !WithoutLookarounds(pattern, length, &held)) {
+      error_ = "a group with options, a named, atomic or conditional group, a comment, a verb, a \\Q "
+               "quote or an unclosed lookaround";
+    } else if (const char* why = Difference(held.data(), held.size())) {
       error_ = why;
     } else {
       std::string error;
-      const int index = set_.Add(re2::StringPiece(pattern, length), &error);
+      const int index = set_.Add(held, &error);
       if (index >= 0) {
         count_ = static_cast<size_t>(index) + 1;
         return index;

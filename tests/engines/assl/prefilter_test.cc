@@ -26,9 +26,10 @@ class Generator {
   bool Chance(int percent) { return static_cast<int>(Pick(100)) < percent; }
   std::string Word() { return kWords[Pick(std::size(kWords))]; }
 
-  // A pattern the prefilter takes, or (now and then) one it refuses.
+  // A pattern the prefilter takes, or (now and then) one it refuses or
+  // takes only without its lookarounds.
   std::string Pattern() {
-    if (Chance(12)) return Refused();
+    if (Chance(12)) return Unusual();
     std::string pattern = Chance(15) ? "^" : "";
     for (size_t n = 1 + Pick(3); n > 0; --n) {
       pattern += Atom();
@@ -88,10 +89,11 @@ class Generator {
     }
   }
 
-  std::string Refused() {
+  std::string Unusual() {
     const std::string w = Word(), v = Word();
-    switch (Pick(7)) {
+    switch (Pick(8)) {
       case 0: return w + "(?=\\s" + v + ")";
+      case 6: return "(?<![" + v + "])" + w + (Chance(50) ? "(?<=" + v.substr(1) + ")" : "");
       case 1: return "(" + w + ")\\s\\1";
       case 2: return w + "\\v" + v;
       case 3: return "\\p{L}+" + w;
