@@ -56,7 +56,7 @@ fi
 # intercept_tls_get_addr=0: the leak checker of this clang (14) takes a
 # thread-local block that malloc happened to put 16 bytes into a page for one
 # with an old glibc header, reads a bogus range from it and dies at exit
-# ("Tracer caught signal 11"). Leaks are still found without it.
+# ("Tracer caught signal 11"). The leak check itself still runs.
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1:intercept_tls_get_addr=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
