@@ -205,10 +205,14 @@ class RegExSet final : public FernwickRegExSet {
     memset(bits, 0, (count_ + 63) / 64 * sizeof(uint64_t));
     if (count_ == 0) return 1;
     // A scan that found nothing answers false; an automaton out of memory
-    // says so in the error, and then nothing is known.
-    thread_local std::vector<int> hits;
+    // says so in the error, and then nothing is known. The first scan stops
+    // at the first match and collects nothing, which is far cheaper on the
+    // many texts no pattern matches; only the others are scanned for every
+    // pattern that matches.
+    const re2::StringPiece text(subject, length);
     RE2::Set::ErrorInfo info{};
-    if (!set_.Match(re2::StringPiece(subject, length), &hits, &info)) {
+    thread_local std::vector<int> hits;
+    if (!set_.Match(text, nullptr, &info) || !set_.Match(text, &hits, &info)) {
       return info.kind == RE2::Set::kNoError ? 1 : 0;
     }
     for (int index : hits) bits[index / 64] |= uint64_t{1} << (index % 64);
