@@ -35,7 +35,7 @@ struct PluginWithFilter {
                             const std::string& data = Dir().path()) {
     setenv("AS_TRACER_PATH", Dir().path().c_str(), 1);
     setenv("TERVO_TRACE_LEVEL", "-1", 1);
-    const std::string folder = std::filesystem::canonical("/proc/self/exe").parent_path().string();
+    const std::string folder = tervo_test::ProgramFolder();
     std::string error;
     if (!plugin.Load(folder + "/tervo.mdl", &error)) return;
     settings.SetString(nsImModules::kSharedDataPathKey, data);

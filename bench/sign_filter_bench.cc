@@ -130,7 +130,7 @@ struct Pattern {
 std::vector<Pattern> PatternsOf(const std::string& folder) {
   nsAssl::Engines engines;
   std::vector<Pattern> patterns;
-  const std::string program = std::filesystem::canonical("/proc/self/exe").parent_path().string();
+  const std::string program = tervo_test::ProgramFolder();
   if (engines.LoadRegexLibrary(program.c_str()) != 0 || engines.Init(folder.c_str(), 4, 1) != 0) {
     return patterns;
   }
@@ -185,7 +185,7 @@ void BM_Pcre2LoopSample(benchmark::State& state) { RunPcre2Loop(state, SampleFol
 // lowered text with the REGEX_INSENSITIVE ones), through libfernwick's
 // pattern sets: the floor under the filter's cost per message.
 void BM_SetScanSample(benchmark::State& state) {
-  const std::string program = std::filesystem::canonical("/proc/self/exe").parent_path().string();
+  const std::string program = tervo_test::ProgramFolder();
   nsFernwick::RegExLib* lib = nsFernwick::Load(program.c_str());
   FernwickRegExSet* sets[2] = {nsFernwick::CreateRegExSet(lib), nsFernwick::CreateRegExSet(lib)};
   if (sets[0] == nullptr || sets[1] == nullptr) return state.SkipWithError("no pattern sets");
@@ -216,7 +216,7 @@ void BM_Pcre2Loop(benchmark::State& state) {
 // with the prefilter (argument 1) or without it (0).
 void BM_InitFull1000(benchmark::State& state) {
   nsAssl::Engines engines;
-  const std::string program = std::filesystem::canonical("/proc/self/exe").parent_path().string();
+  const std::string program = tervo_test::ProgramFolder();
   if (engines.LoadRegexLibrary(program.c_str()) != 0) return state.SkipWithError("no libfernwick");
   if (state.range(0) == 0) setenv("TERVO_PREFILTER", "0", 1);
   for (auto _ : state) {
@@ -230,7 +230,7 @@ void BM_Incremental10(benchmark::State& state) {
   const std::string folder = Folder("incremental", {{"im_sign.slf", GeneratedRules(7, 0, kGeneratedRules)}});
   const std::string list = folder + "/im_incslf.txt";
   nsAssl::Engines engines;
-  const std::string program = std::filesystem::canonical("/proc/self/exe").parent_path().string();
+  const std::string program = tervo_test::ProgramFolder();
   std::ofstream(list) << "{\n* 1\n}\n";
   if (engines.LoadRegexLibrary(program.c_str()) != 0 || engines.Init(folder.c_str(), 4, 1) != 0) {
     return state.SkipWithError("init failed");

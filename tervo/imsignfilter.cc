@@ -60,7 +60,7 @@ class WorkLease {
 };
 
 // Whether `text`, its A-Z lowered, holds `word` (lower case) before its first
-// zero byte.
+// zero byte (sstring::find_nocase would look past it).
 bool HoldsLowered(const char* text, const char* word) {
   for (; *text != '\0'; ++text) {
     size_t k = 0;

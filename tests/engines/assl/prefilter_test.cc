@@ -93,12 +93,12 @@ class Generator {
     const std::string w = Word(), v = Word();
     switch (Pick(8)) {
       case 0: return w + "(?=\\s" + v + ")";
-      case 6: return "(?<![" + v + "])" + w + (Chance(50) ? "(?<=" + v.substr(1) + ")" : "");
       case 1: return "(" + w + ")\\s\\1";
       case 2: return w + "\\v" + v;
       case 3: return "\\p{L}+" + w;
       case 4: return "(?i)" + w;
       case 5: return "\\Q" + w + ".\\E";
+      case 6: return "(?<![" + v + "])" + w + (Chance(50) ? "(?<=" + v.substr(1) + ")" : "");
       default: return w + "(?!" + v + ")";
     }
   }
