@@ -2,7 +2,9 @@
 // with the sample rules and with 10, 100 and 1,000 generated rules, with the
 // prefilter and without it (TERVO_PREFILTER=0), beside a plain PCRE2 JIT loop
 // over the same patterns on the same messages (chat lines joined to about 90
-// bytes), and the prefilter's two scans of the sample alone. Then building
+// bytes), and the prefilter's two scans of the sample alone. The sample cases
+// run on the sample chat (argument 0) and on ordinary chat (1): the chat lines
+// that no sample pattern matches, on which no rule fires. Then building
 // 1,000 rules in full (JIT and prefilter included) and an incremental update
 // of 10 of them. items_per_second is messages per second.
 #define PCRE2_CODE_UNIT_WIDTH 8
@@ -39,24 +41,30 @@ std::string Lowered(const std::string& text) {
   return std::string(lowered.c_str(), lowered.length());
 }
 
-// The sample chat's lines joined until each message holds about 90 bytes.
+// Chat lines joined until each message holds about 90 bytes.
 struct Corpus {
   std::vector<std::string> texts, seconds;
 };
-const Corpus& Messages() {
-  static Corpus corpus;
-  if (corpus.texts.empty()) {
-    std::vector<std::string> lines;
-    std::istringstream chat(ReadSource("chat.txt"));
-    for (std::string line; std::getline(chat, line);) lines.push_back(line);
-    size_t next = 0;
-    for (int i = 0; i < kMessages; ++i) {
-      std::string text;
-      while (text.size() < 80) text += lines[next++ % lines.size()] + " ";
-      corpus.texts.push_back(text);
-      corpus.seconds.push_back(Lowered(text));
-    }
+Corpus Joined(const std::vector<std::string>& lines) {
+  Corpus corpus;
+  size_t next = 0;
+  for (int i = 0; i < kMessages && !lines.empty(); ++i) {
+    std::string text;
+    while (text.size() < 80) text += lines[next++ % lines.size()] + " ";
+    corpus.texts.push_back(text);
+    corpus.seconds.push_back(Lowered(text));
   }
+  return corpus;
+}
+std::vector<std::string> ChatLines() {
+  std::vector<std::string> lines;
+  std::istringstream chat(ReadSource("chat.txt"));
+  for (std::string line; std::getline(chat, line);) lines.push_back(line);
+  return lines;
+}
+// The sample chat.
+const Corpus& Messages() {
+  static const Corpus corpus = Joined(ChatLines());
   return corpus;
 }
 
@@ -102,23 +110,6 @@ std::string GeneratedFolder(int count = kGeneratedRules) {
     Folder(name.c_str(), {{"im_sign.slf", GeneratedRules(7, 0, count)}});
   }
   return tervo_bench::Dir().File(name);
-}
-
-// The filter over `folder`, its rules built with the prefilter or without.
-void RunFilter(benchmark::State& state, const std::string& folder, bool prefilter) {
-  if (!prefilter) setenv("TERVO_PREFILTER", "0", 1);
-  tervo_bench::PluginWithFilter plugin(nsImModules::kSignFilterName, "child", folder);
-  unsetenv("TERVO_PREFILTER");
-  tervo_bench::RunProcessEntity(state, plugin.filter, Messages().texts, {}, Messages().seconds);
-}
-
-void BM_SignFilterSample(benchmark::State& state) { RunFilter(state, SampleFolder(), true); }
-void BM_SignFilterSampleNoPrefilter(benchmark::State& state) { RunFilter(state, SampleFolder(), false); }
-void BM_SignFilter(benchmark::State& state) {
-  RunFilter(state, GeneratedFolder(static_cast<int>(state.range(0))), true);
-}
-void BM_SignFilterNoPrefilter(benchmark::State& state) {
-  RunFilter(state, GeneratedFolder(static_cast<int>(state.range(0))), false);
 }
 
 // The patterns of a folder's match rules as the engine compiles them, each
@@ -181,32 +172,105 @@ void RunPcre2Loop(benchmark::State& state, const std::string& folder) {
 
 void BM_Pcre2LoopSample(benchmark::State& state) { RunPcre2Loop(state, SampleFolder()); }
 
+// libfernwick's two pattern sets over the sample rules' patterns, as the
+// prefilter builds them: [0] the REGEX patterns for the text, [1] the
+// REGEX_INSENSITIVE ones for the lowered text.
+class SampleSets {
+ public:
+  SampleSets() : lib_(nsFernwick::Load(tervo_test::ProgramFolder().c_str())) {
+    for (auto& set : sets_) set = nsFernwick::CreateRegExSet(lib_);
+    if (!ok()) return;
+    for (const Pattern& p : PatternsOf(SampleFolder())) sets_[p.second]->Add(p.text.data(), p.text.size());
+    for (int s = 0; s < 2; ++s) {
+      sets_[s]->Compile();
+      bits_[s].resize(sets_[s]->Count() / 64 + 1);
+    }
+  }
+  ~SampleSets() {
+    for (FernwickRegExSet* set : sets_) {
+      if (set != nullptr) nsFernwick::DeleteRegExSet(lib_, set);
+    }
+    nsFernwick::Release(lib_);
+  }
+  bool ok() const { return sets_[0] != nullptr && sets_[1] != nullptr; }
+  size_t Count() const { return sets_[0]->Count() + sets_[1]->Count(); }
+  // Both scans of message `m`: how many of the two were decided.
+  int Scan(const Corpus& corpus, size_t m) {
+    return sets_[0]->Scan(corpus.texts[m].data(), corpus.texts[m].size(), bits_[0].data()) +
+           sets_[1]->Scan(corpus.seconds[m].data(), corpus.seconds[m].size(), bits_[1].data());
+  }
+  // Whether both scans were decided and rule out every pattern.
+  bool RulesOutAll(const Corpus& corpus, size_t m) {
+    if (Scan(corpus, m) != 2) return false;
+    for (const auto& bits : bits_) {
+      for (uint64_t word : bits) {
+        if (word != 0) return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  nsFernwick::RegExLib* lib_;
+  FernwickRegExSet* sets_[2];
+  std::vector<uint64_t> bits_[2];
+};
+
+// Ordinary chat: the sample chat's lines that no sample pattern can match,
+// joined the same way, so that the sample rules fire on nothing.
+const Corpus& QuietMessages() {
+  static const Corpus corpus = [] {
+    std::vector<std::string> quiet;
+    SampleSets sets;
+    if (sets.ok()) {
+      for (const std::string& line : ChatLines()) {
+        if (sets.RulesOutAll(Corpus{{line}, {Lowered(line)}}, 0)) quiet.push_back(line);
+      }
+    }
+    return Joined(quiet);
+  }();
+  return corpus;
+}
+
+// Argument 0: the sample chat; 1: ordinary chat.
+const Corpus& SampleCorpus(const benchmark::State& state) {
+  return state.range(0) == 0 ? Messages() : QuietMessages();
+}
+
+// The filter over `folder`, its rules built with the prefilter or without.
+void RunFilter(benchmark::State& state, const std::string& folder, bool prefilter,
+               const Corpus& corpus = Messages()) {
+  if (!prefilter) setenv("TERVO_PREFILTER", "0", 1);
+  tervo_bench::PluginWithFilter plugin(nsImModules::kSignFilterName, "child", folder);
+  unsetenv("TERVO_PREFILTER");
+  tervo_bench::RunProcessEntity(state, plugin.filter, corpus.texts, {}, corpus.seconds);
+}
+
+void BM_SignFilterSample(benchmark::State& state) {
+  RunFilter(state, SampleFolder(), true, SampleCorpus(state));
+}
+void BM_SignFilterSampleNoPrefilter(benchmark::State& state) {
+  RunFilter(state, SampleFolder(), false, SampleCorpus(state));
+}
+void BM_SignFilter(benchmark::State& state) {
+  RunFilter(state, GeneratedFolder(static_cast<int>(state.range(0))), true);
+}
+void BM_SignFilterNoPrefilter(benchmark::State& state) {
+  RunFilter(state, GeneratedFolder(static_cast<int>(state.range(0))), false);
+}
+
 // The prefilter's two scans alone (the text with the REGEX patterns, the
 // lowered text with the REGEX_INSENSITIVE ones), through libfernwick's
 // pattern sets: the floor under the filter's cost per message.
 void BM_SetScanSample(benchmark::State& state) {
-  const std::string program = tervo_test::ProgramFolder();
-  nsFernwick::RegExLib* lib = nsFernwick::Load(program.c_str());
-  FernwickRegExSet* sets[2] = {nsFernwick::CreateRegExSet(lib), nsFernwick::CreateRegExSet(lib)};
-  if (sets[0] == nullptr || sets[1] == nullptr) return state.SkipWithError("no pattern sets");
-  for (const Pattern& p : PatternsOf(SampleFolder())) sets[p.second]->Add(p.text.data(), p.text.size());
-  std::vector<uint64_t> bits[2];
-  for (int s = 0; s < 2; ++s) {
-    sets[s]->Compile();
-    bits[s].resize(sets[s]->Count() / 64 + 1);
-  }
-  const Corpus& corpus = Messages();
+  SampleSets sets;
+  const Corpus& corpus = SampleCorpus(state);
+  if (!sets.ok() || corpus.texts.empty()) return state.SkipWithError("no pattern sets or no messages");
   size_t i = 0, decided = 0;
-  for (auto _ : state) {
-    const size_t m = i++ % kMessages;
-    decided += sets[0]->Scan(corpus.texts[m].data(), corpus.texts[m].size(), bits[0].data());
-    decided += sets[1]->Scan(corpus.seconds[m].data(), corpus.seconds[m].size(), bits[1].data());
-  }
+  for (auto _ : state) decided += sets.Scan(corpus, i++ % corpus.texts.size());
   if (decided != 2 * static_cast<size_t>(state.iterations())) state.SkipWithError("a scan declined");
   state.SetItemsProcessed(state.iterations());
-  state.counters["patterns"] = static_cast<double>(sets[0]->Count() + sets[1]->Count());
-  for (FernwickRegExSet* set : sets) nsFernwick::DeleteRegExSet(lib, set);
-  nsFernwick::Release(lib);
+  state.counters["patterns"] = static_cast<double>(sets.Count());
 }
 void BM_Pcre2Loop(benchmark::State& state) {
   RunPcre2Loop(state, GeneratedFolder(static_cast<int>(state.range(0))));
@@ -251,9 +315,9 @@ void BM_Incremental10(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Pcre2LoopSample);
-BENCHMARK(BM_SetScanSample);
-BENCHMARK(BM_SignFilterSampleNoPrefilter);
-BENCHMARK(BM_SignFilterSample);
+BENCHMARK(BM_SetScanSample)->Arg(0)->Arg(1);
+BENCHMARK(BM_SignFilterSampleNoPrefilter)->Arg(0)->Arg(1);
+BENCHMARK(BM_SignFilterSample)->Arg(0)->Arg(1);
 BENCHMARK(BM_Pcre2Loop)->Arg(10)->Arg(100)->Arg(1000);
 BENCHMARK(BM_SignFilterNoPrefilter)->Arg(10)->Arg(100)->Arg(1000);
 BENCHMARK(BM_SignFilter)->Arg(10)->Arg(100)->Arg(1000);
