@@ -110,6 +110,11 @@ class FernwickBuffMap {
 // for PCRE2 only), a final line feed (before which PCRE2's $ also matches),
 // or more than FERNWICK_SET_MAX_SUBJECT bytes.
 //
+// A pattern may begin with "(?i)", caseless through to its end. The set then
+// refuses it when it holds a character past ASCII (written or as \x, \o or
+// \N), which the engines may fold differently, and declines every subject
+// that is not all ASCII.
+//
 // Threads: Add and Compile run alone; Scan may run from any number of
 // threads at once after Compile.
 class FernwickRegExSet {

@@ -31,6 +31,19 @@ const char* Difference(const char* pattern, size_t length) {
   return nullptr;
 }
 
+// Why RE2 may match less than PCRE2 with a caseless pattern (one without
+// lookarounds) on an ASCII subject, or null: a character past ASCII,
+// written or escaped, whose case partners may differ between the engines'
+// Unicode tables. (Both fold a negated class before negating it.)
+const char* CaselessDifference(const std::string& held) {
+  for (size_t i = 0; i < held.size(); ++i) {
+    if (static_cast<unsigned char>(held[i]) >= 0x80) return "a caseless pattern with a character past ASCII";
+    if (held[i] != '\\' || ++i == held.size()) continue;
+    if (held[i] == 'x' || held[i] == 'o' || held[i] == 'N') return "a caseless pattern with a character escape";
+  }
+  return nullptr;
+}
+
 // The index of the `]` that closes the class opening at `p[open]`, as PCRE2
 // reads it (a `]` first is a member, `[:name:]` is one member); `n` when the
 // class is not closed.
@@ -103,8 +116,9 @@ bool WithoutLookarounds(const char* p, size_t n, std::string* out) {
 }
 
 // Whether PCRE2 and RE2 search `subject` the same way: valid UTF-8 (as
-// PCRE2 defines it), no vertical tab and no final line feed.
-bool Decidable(const unsigned char* s, size_t length) {
+// PCRE2 defines it), no vertical tab and no final line feed; with
+// `ascii_only`, no byte past ASCII either.
+bool Decidable(const unsigned char* s, size_t length, bool ascii_only) {
   if (length > FERNWICK_SET_MAX_SUBJECT) return false;
   if (length > 0 && s[length - 1] == '\n') return false;
   for (size_t i = 0; i < length;) {
@@ -125,6 +139,7 @@ bool Decidable(const unsigned char* s, size_t length) {
       ++i;
       continue;
     }
+    if (ascii_only) return false;
     size_t n;
     uint32_t cp;
     if (c >= 0xC2 && c <= 0xDF) {
@@ -165,6 +180,8 @@ class RegExSet final : public FernwickRegExSet {
 
   int32_t Add(const char* pattern, size_t length) override {
     error_.clear();
+    const bool caseless = pattern != nullptr && length >= 4 && memcmp(pattern, "(?i)", 4) == 0;
+    if (caseless) pattern += 4, length -= 4;
     if (compiled_) {
       error_ = "the set is compiled";
     } else if (pattern == nullptr && length != 0) {
@@ -174,11 +191,14 @@ class RegExSet final : public FernwickRegExSet {
                "quote or an unclosed lookaround";
     } else if (const char* why = Difference(held.data(), held.size())) {
       error_ = why;
+    } else if (const char* why_caseless = caseless ? CaselessDifference(held) : nullptr) {
+      error_ = why_caseless;
     } else {
       std::string error;
-      const int index = set_.Add(held, &error);
+      const int index = set_.Add(caseless ? "(?i)" + held : held, &error);
       if (index >= 0) {
         count_ = static_cast<size_t>(index) + 1;
+        ascii_only_ = ascii_only_ || caseless;
         return index;
       }
       error_ = error;
@@ -201,7 +221,7 @@ class RegExSet final : public FernwickRegExSet {
   int32_t Scan(const char* subject, size_t length, uint64_t* bits) const override {
     if (!compiled_ || (subject == nullptr && length != 0)) return 0;
     const auto* bytes = reinterpret_cast<const unsigned char*>(subject != nullptr ? subject : "");
-    if (!Decidable(bytes, length)) return 0;
+    if (!Decidable(bytes, length, ascii_only_)) return 0;
     memset(bits, 0, (count_ + 63) / 64 * sizeof(uint64_t));
     if (count_ == 0) return 1;
     // A scan that found nothing answers false; an automaton out of memory
@@ -222,6 +242,7 @@ class RegExSet final : public FernwickRegExSet {
  private:
   RE2::Set set_;
   bool compiled_ = false;
+  bool ascii_only_ = false;  // a caseless pattern is held
   size_t count_ = 0;
   std::string error_;
 };

@@ -27,6 +27,20 @@ class FernwickTest : public ::testing::Test {
     return result == FERNWICK_OK ? objects_.back() : nullptr;
   }
 
+  // Scans `subject` with `set` and expects the bit of every pattern of `taken`
+  // that Search finds to be set.
+  void ExpectSetCovers(FernwickRegExSet* set, const std::vector<std::string>& taken,
+                       const std::string& subject) {
+    uint64_t bits[1] = {0};
+    ASSERT_EQ(set->Scan(subject.data(), subject.size(), bits), 1) << subject;
+    for (size_t i = 0; i < taken.size(); ++i) {
+      FernwickRegEx* regex = Compiled(1, taken[i]);
+      ASSERT_NE(regex, nullptr) << taken[i];
+      EXPECT_GE((bits[0] >> i) & 1, regex->Search(subject.data(), subject.size(), 0))
+          << "[" << taken[i] << "] on [" << subject << "]";
+    }
+  }
+
   std::vector<FernwickRegEx*> objects_;
 };
 
@@ -149,7 +163,7 @@ TEST_F(FernwickTest, BuffMapCopiesTheTextAndTellsLines) {
 // finds: a clear bit is a sure "no match". (A set bit only says "may match":
 // PCRE2's JIT, for one, finds no \W in "\xc3\xa9z", where RE2 does.)
 TEST_F(FernwickTest, PatternSetAgreesWithSearch) {
-  const char* const refused[] = {"(a)\\1", "a\\vb", "\\p{L}", "(?i)cat", "\\Qa.b\\E", "a{,3}", "(?<n>a)",
+  const char* const refused[] = {"(a)\\1", "a\\vb", "\\p{L}", "a(?i)cat", "\\Qa.b\\E", "a{,3}", "(?<n>a)",
                                  "a++", "\\Z", "(a", "a(?=b", "(?=(?i)a)b", "(*UCP)a", "(?#c)a"};
   const std::vector<std::string> taken = {"ab+c", "\\bcat\\b", "^dog$", "x\\sy", "[[:alpha:]]+7",
                                           "\\d{2,3}", "(?:a|b)c", "\xc3\xa9.", "", "\\W", "\\0", "a$",
@@ -177,18 +191,27 @@ TEST_F(FernwickTest, PatternSetAgreesWithSearch) {
   }
   const std::string decided[] = {"xxabbbc", "a cat!", "dog", "dog\nx", "x\ty", "ab7 12", "bc", "\xc3\xa9z",
                                  "", "a\rb", std::string("a\0b", 3), "xa", "@ab", "x.@ab", "xyz", "=q"};
-  for (const std::string& subject : decided) {
-    ASSERT_EQ(set->Scan(subject.data(), subject.size(), bits), 1) << subject;
-    for (size_t i = 0; i < taken.size(); ++i) {
-      FernwickRegEx* regex = Compiled(1, taken[i]);
-      ASSERT_NE(regex, nullptr) << taken[i];
-      EXPECT_GE((bits[0] >> i) & 1, regex->Search(subject.data(), subject.size(), 0))
-          << "[" << taken[i] << "] on [" << subject << "]";
-    }
-  }
+  for (const std::string& subject : decided) ExpectSetCovers(set, taken, subject);
   // Without their lookarounds the last four still rule a subject out.
   ASSERT_EQ(set->Scan("bc", 2, bits), 1);
   EXPECT_EQ(bits[0] >> 12, 0u);
+  DeleteRegExSet(set);
+
+  // A caseless pattern may hold nothing past ASCII; a set holding one
+  // declines subjects past ASCII.
+  set = NewRegExSet();
+  const std::vector<std::string> caseless = {"(?i)cat\\b", "(?i)[a-c]\\w+", "(?i)x\\W", "(?i)[^k]s"};
+  for (const std::string& pattern : caseless) EXPECT_GE(set->Add(pattern.data(), pattern.size()), 0) << pattern;
+  for (const char* pattern : {"(?i)\xc3\xa9", "(?i)\\x41", "(?i)\\N{U+41}"}) {
+    EXPECT_EQ(set->Add(pattern, strlen(pattern)), -1) << pattern;
+  }
+  ASSERT_EQ(set->Compile(), FERNWICK_OK);
+  EXPECT_EQ(set->Scan("\xc3\xa9 cat", 7, bits), 0);
+  for (const std::string subject : {"CAT", "a Cat.", "Bz", "X!", "dog", "KS", "aS"}) {
+    ExpectSetCovers(set, caseless, subject);
+  }
+  ASSERT_EQ(set->Scan("dog", 3, bits), 1);
+  EXPECT_EQ(bits[0], 0u);
   DeleteRegExSet(set);
 
   // An empty set decides every subject it can: nothing may match.

@@ -15,14 +15,14 @@ void CImContextInterface::SetItem(ascommon::SItem* item) {
   second_text_ = second != nullptr ? second->c_str() : nullptr;
   lengths_[0] = text_ != nullptr ? strlen(text_) : 0;
   lengths_[1] = second_text_ != nullptr ? strlen(second_text_) : 0;
-  scans_[0].state = scans_[1].state = PrefilterScan::kNotScanned;
+  for (PrefilterScan& scan : scans_) scan.state = PrefilterScan::kNotScanned;
 }
 
 void CImContextInterface::Reset() {
   ContextInterface::Reset();
   text_ = second_text_ = nullptr;
   lengths_[0] = lengths_[1] = 0;
-  scans_[0].state = scans_[1].state = PrefilterScan::kNotScanned;
+  for (PrefilterScan& scan : scans_) scan.state = PrefilterScan::kNotScanned;
 }
 
 CImContextInterface* AsImContext(ContextInterface* context) {

@@ -31,9 +31,12 @@ class CImContextInterface : public ContextInterface {
   size_t text_length(bool second) const { return lengths_[second ? 1 : 0]; }
   // The prefilter's scan of the text or the second text; SetItem forgets both.
   PrefilterScan& prefilter_scan(bool second) { return scans_[second ? 1 : 0]; }
+  // The prefilter's joint scan (one scan of the text for both), which it
+  // deals out to the two; kUndecided when it cannot stand for them here.
+  PrefilterScan& joint_scan() { return scans_[2]; }
 
  private:
-  PrefilterScan scans_[2];
+  PrefilterScan scans_[3];
   const char* text_ = nullptr;
   const char* second_text_ = nullptr;
   size_t lengths_[2] = {0, 0};

@@ -2,7 +2,9 @@
 // pattern set scanned over an item's text, every REGEX_INSENSITIVE pattern
 // (as lowered) in another scanned over its second text. Each text is scanned
 // once per item, by the first match that needs it; a pattern the scan rules
-// out answers "no match" without running, any other runs as before. The
+// out answers "no match" without running, any other runs as before. When the
+// second text is the text with A-Z lowered (all ASCII), one joint set of
+// both kinds, the second caseless, scans the text once for the two. The
 // sets come from libfernwick's optional pattern-set entry points: without
 // them, or with TERVO_PREFILTER=0 in the environment, there is no prefilter
 // and every pattern runs.
@@ -59,8 +61,22 @@ class Prefilter {
   size_t refused() const { return refused_; }
 
  private:
+  // Offers pattern `id` of the (second) set to the joint set; the joint set
+  // is dropped when it refuses one, and the texts are scanned apart.
+  void AddJoint(const sstring& pattern, bool second, int32_t id);
+  void DropJoint();
+  // The joint scan of the item, dealt out to both scans; false when it
+  // cannot stand for them (the texts differ otherwise, a scan declined).
+  bool ScanJointly(CImContextInterface* im) const;
+
+  static constexpr uint32_t kSecondSet = 1u << 31;
+
   nsFernwick::RegExLib* lib_ = nullptr;
   FernwickRegExSet* sets_[2] = {nullptr, nullptr};
+  FernwickRegExSet* joint_ = nullptr;
+  // For each pattern of the joint set, its number in its own set, with
+  // kSecondSet for the second.
+  ascommon::Vector<uint32_t> joint_ids_;
   size_t taken_ = 0, refused_ = 0;
 };
 
