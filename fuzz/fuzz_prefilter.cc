@@ -24,12 +24,13 @@
 
 namespace {
 
-// Patterns the prefilter refuses or holds without their lookaround, and a meta
-// rule over two of them.
+// Patterns the prefilter refuses or holds without their lookaround, a meta
+// rule over two of them, and a negated class the joint scan holds caseless.
 constexpr char kExtraRules[] = R"rules(rule zx_look { condition: match("\bmeet(?= me)", IM::Text, REGEX_INSENSITIVE); actions: mark("cat: child", 70); metadata: priority = 5; }
 rule zx_back { condition: match("\b(\w+) \1\b", IM::Text, REGEX); actions: mark("cat: teen", 20); metadata: priority = 4; }
 rule zx_vtab { condition: match("secret\v", IM::Text, REGEX); actions: mark("cat: adult", 30); metadata: priority = 3; }
 metarule zx_meta { condition: zx_look || zx_back; actions: mark("cat: child, teen", 90); metadata: priority = 6; }
+rule zx_neg { condition: match("[^a-z\s]{2}\d|x[^_0-9a-f]y", IM::Text, REGEX_INSENSITIVE); actions: mark("cat: teen", 40); metadata: priority = 2; }
 
 )rules";
 
