@@ -33,8 +33,6 @@ int32_t CompareBytes(const char* a, uint64_t la, const char* b, uint64_t lb) {
   return la == lb ? 0 : la < lb ? -1 : 1;
 }
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
 
 sstring::sstring() = default;

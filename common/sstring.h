@@ -208,6 +208,9 @@ class sstring : public CBlackBoxObject {
 // CMap's hash of string keys.
 inline uint32_t HashKey(const sstring& key) { return key.hash(); }
 
+// `c` with A-Z turned into a-z; every other byte as it is.
+inline char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 }  // namespace ascommon
 
 #endif  // TERVO_COMMON_SSTRING_H_

@@ -64,10 +64,7 @@ class WorkLease {
 bool HoldsLowered(const char* text, const char* word) {
   for (; *text != '\0'; ++text) {
     size_t k = 0;
-    for (; word[k] != '\0'; ++k) {
-      const char c = text[k];
-      if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != word[k]) break;
-    }
+    while (word[k] != '\0' && ascommon::AsciiLower(text[k]) == word[k]) ++k;
     if (word[k] == '\0') return true;
   }
   return false;

@@ -154,8 +154,7 @@ bool IsAsciiLowered(const char* text, const char* lowered, size_t length) {
     if ((word | upper >> 2) != other) return false;
   }
   for (; i < length; ++i) {
-    const char c = text[i];
-    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c) != lowered[i]) return false;
+    if (ascommon::AsciiLower(text[i]) != lowered[i]) return false;
   }
   return true;
 }
