@@ -111,6 +111,11 @@ class ContextInterface {
     }
     return &states_.get()[index];
   }
+  // Whether rule `index` has a record on this item that State has not yet
+  // copied in: the rule has not run on it, nor been given a result.
+  bool StateUntouched(uint64_t index) const {
+    return index < state_count_ && (ready_[index / 64] >> (index % 64) & 1) == 0;
+  }
   uint64_t state_count() const { return state_count_; }
   CRule* current_rule() const { return current_rule_; }
   void set_current_rule(CRule* rule) { current_rule_ = rule; }

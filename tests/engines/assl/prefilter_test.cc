@@ -2,7 +2,8 @@
 // messages, and a few rules and messages chosen for the joint scan of both
 // texts, give the same results with the prefilter switched off (every
 // pattern runs), switched on with every signature run, and switched on with
-// only the planned signatures run.
+// only the planned signatures run; and a rule the scan rules out still
+// answers a result given to it.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -216,6 +217,34 @@ TEST(PrefilterDifferential, OneScanForBothTextsOnlyWhereItAnswersAlike) {
   } cases[] = {{&joint, "Cat DOG", "cat dog", 2}, {&joint, "cat", "dog", 1}, {&joint, "Cat", "Cat", 1},
                {&joint, "xx", "xx", 0},           {&apart, "AB", "ab", 1},   {&apart, "Cat dog", "cat dog", 2}};
   for (const auto& c : cases) EXPECT_EQ(c.engines->ExpectAlike(c.text, c.second).hits.size(), c.hits) << c.text;
+}
+
+// A match rule the scan rules out answers 0.0 without running, but not once
+// the item holds a result given to it (ExecWithResult): that result stands,
+// also for a metarule naming it.
+TEST(PrefilterDifferential, AGivenResultStandsOverTheScan) {
+  EnginePair engines(
+      "rule m { condition: match(\"zebra\", IM::Text, REGEX); actions: none; metadata: none; }\n"
+      "metarule top { condition: m; actions: none; metadata: priority = 1; }\n");
+  ASSERT_TRUE(engines.ok);
+  nsAssl::CASSLEngine* engine = engines.on.AsslEngine();
+  uint64_t m = 0, top = 0;
+  ASSERT_EQ(engine->GetRuleIndex(ascommon::sstring("m"), &m), 0);
+  ASSERT_EQ(engine->GetRuleIndex(ascommon::sstring("top"), &top), 0);
+  for (const float given : {-1.0f, 0.0f, 1.0f}) {
+    ascommon::CBlackBox io;
+    ascommon::SItem item;
+    item.io = &io;
+    item.input.SetText(ascommon::IM_TEXT_KEY, "horse");
+    item.input.SetText(ascommon::IM_AUX_TEXT_KEY, "horse");
+    nsAssl::CImContextInterface context;
+    context.SetItem(&item);
+    ASSERT_EQ(context.UseRuleStates(engine->GetStateInfo()), 0);
+    float result = 2.0f;
+    if (given >= 0.0f) engine->rules().Rule(m)->ExecWithResult(given, &engines.on, &context);
+    ASSERT_EQ(engine->ExecRule(top, &engines.on, &context, &result), 0);
+    EXPECT_EQ(result, given > 0.0f ? given : 0.0f) << given;
+  }
 }
 
 }  // namespace

@@ -159,6 +159,13 @@ float MatchCondition::Evaluate(Engines*, ContextInterface* context) {
   return regex_->Search(subject, im->text_length(lowered), 0) != 0 ? 1.0f : 0.0f;
 }
 
+bool MatchCondition::RuledOut(ContextInterface* context) const {
+  if (prefilter_ == nullptr) return false;
+  CImContextInterface* im = AsImContext(context);
+  return im != nullptr && im->GetText() != nullptr && im->GetSecondText() != nullptr &&
+         !prefilter_->MayMatch(im, reads_second_text(), prefilter_id_);
+}
+
 int32_t MatchCondition::ExactText(sstring* needle) const {
   if (needle->assign(what) != 0) return -2;
   return how == kExactInsensitive ? needle->UTF8_tolower(false) : 0;

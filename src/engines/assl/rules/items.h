@@ -109,6 +109,9 @@ class MatchCondition : public ACondition {
   // The pattern's number in the prefilter's set of its text; -1 when the
   // prefilter does not hold it.
   int32_t prefilter_id() const { return prefilter_id_; }
+  // Whether Evaluate would answer 0.0 on `context` without running the
+  // pattern: the prefilter's scan of the item rules it out.
+  bool RuledOut(ContextInterface* context) const;
   bool reads_second_text() const { return how == kRegexInsensitive || how == kExactInsensitive; }
 
   sstring what;         // the text or pattern, as written

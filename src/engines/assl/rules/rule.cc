@@ -86,6 +86,14 @@ void CRule::RunActions(Engines* engines, ContextInterface* context, RuleStateInf
 }
 
 float CRule::Exec(Engines* engines, ContextInterface* context) {
+  // A match the prefilter rules out answers 0.0 and would leave only a
+  // record saying so: skipped while the item has no record of the rule (a
+  // record may hold a result given by ExecWithResult). Nothing is logged
+  // either way.
+  if (enabled_ && initialized_ && condition_->type() == kCondMatch && engines != nullptr && context != nullptr &&
+      context->StateUntouched(index_) && static_cast<const MatchCondition*>(condition_)->RuledOut(context)) {
+    return 0.0f;
+  }
   RuleStateInfo* record = Record(engines, context);
   if (record == nullptr) return 0.0f;
   if (record->executing) {
