@@ -209,7 +209,7 @@ class sstring : public CBlackBoxObject {
 inline uint32_t HashKey(const sstring& key) { return key.hash(); }
 
 // `c` with A-Z turned into a-z; every other byte as it is.
-inline char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace ascommon
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/item.h"
+#include "common/sstring.h"
 #include "host/cli/explain.h"
 #include "src/engines/assl/asslengine.h"
 #include "src/engines/assl/imcontextif.h"
@@ -125,7 +126,7 @@ class SignatureExplainer : public FilterExplainer {
       if (context.GetIntVariable(kScore, &score) == 0) s["SCORE"] = score;
       if (ran && result != 0.0f && category.length() != 0) {
         std::string lowered = category.c_str();
-        for (char& c : lowered) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        for (char& c : lowered) c = ascommon::AsciiLower(c);
         s["marks"] = lowered.find(kAgeWords[input.age]) != std::string::npos;
       }
       // The signature's own match, or those of the rules its expression

@@ -5,6 +5,7 @@
 
 #include "common/asalloc.h"
 #include "common/asfile.h"
+#include "common/sstring.h"
 #include "src/trace/trace.h"
 
 namespace nsLevenshtein {
@@ -28,7 +29,7 @@ CWordFinder::CWordFinder() {
   for (int x = 0; x < 256; ++x) {
     thin_[x] = kFullCost;
     for (int y = 0; y < 256; ++y) pair_[x][y] = x == y ? 0 : kFullCost;
-    fold_[x] = static_cast<unsigned char>(x >= 'A' && x <= 'Z' ? x + ('a' - 'A') : x);
+    fold_[x] = static_cast<unsigned char>(ascommon::AsciiLower(static_cast<char>(x)));
   }
   for (int c = 'A'; c <= 'Z'; ++c) SetPairCost(static_cast<unsigned char>(c), fold_[c], 0);
   AS_LOG(3, __LINE__, "<<< CWordFinder Constructor leaving...");

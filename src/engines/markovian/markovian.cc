@@ -9,6 +9,7 @@
 
 #include "common/asalloc.h"
 #include "common/binstreamer.h"
+#include "common/sstring.h"
 #include "src/engines/markovian/markovian_format.h"
 #include "src/trace/trace.h"
 
@@ -29,7 +30,7 @@ struct ByteTables {
   uint8_t word_byte[256];
   constexpr ByteTables() : word_byte() {
     for (int i = 1; i < 256; ++i) {
-      word_byte[i] = static_cast<uint8_t>(i >= 'A' && i <= 'Z' ? i + ('a' - 'A') : i);
+      word_byte[i] = static_cast<uint8_t>(ascommon::AsciiLower(static_cast<char>(i)));
     }
     for (const char* s = kSeparators; *s != '\0'; ++s) word_byte[static_cast<uint8_t>(*s)] = 0;
   }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/sstring.h"
+
 namespace nsMarkovian {
 
 using ascommon::sstring;
@@ -10,9 +12,7 @@ uint32_t WordHash(const char* word, size_t n) {
   uint32_t hash = kWordHashSeed;
   if (word == nullptr) return hash;
   for (size_t i = 0; i < n; ++i) {
-    uint8_t byte = static_cast<uint8_t>(word[i]);
-    if (byte >= 'A' && byte <= 'Z') byte = static_cast<uint8_t>(byte + ('a' - 'A'));
-    hash = WordHashStep(hash, byte);
+    hash = WordHashStep(hash, static_cast<uint8_t>(ascommon::AsciiLower(word[i])));
   }
   return hash;
 }

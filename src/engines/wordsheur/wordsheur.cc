@@ -8,12 +8,14 @@
 
 #include "common/asalloc.h"
 #include "common/binstreamer.h"
+#include "common/sstring.h"
 #include "src/engines/wordsheur/imwords_format.h"
 #include "src/exceptions/asexception.h"
 #include "src/trace/trace.h"
 
 namespace nsWordsHeur {
 
+using ascommon::AsciiLower;
 using ascommon::CArray;
 using ascommon::CBinaryStreamer;
 using ascommon::IStreamer;
@@ -36,10 +38,6 @@ const char* const kSourceName = ASFileName(__FILE_NAME__);
   g_pTrace->Trace((level), AS_LOG_PREFIX text "\n", kSourceName, \
                   __LINE__ __VA_OPT__(, ) __VA_ARGS__)
 
-constexpr char AsciiLower(uint8_t c) {
-  return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-}
-
 // Per byte: whether it belongs to a token (not a delimiter, not the
 // terminator), and what it mixes into the token's hash once lower-cased
 // (sstring::hash() takes each byte as a signed value).
@@ -50,7 +48,7 @@ struct ByteTables {
     for (int i = 0; i < 256; ++i) {
       in_word[i] = 1;
       mix[i] = static_cast<uint32_t>(
-          static_cast<int32_t>(static_cast<signed char>(AsciiLower(static_cast<uint8_t>(i)))));
+          static_cast<int32_t>(static_cast<signed char>(AsciiLower(static_cast<char>(i)))));
     }
     for (const char* d = kWordDelimiters; *d != '\0'; ++d) in_word[static_cast<uint8_t>(*d)] = 0;
     in_word[0] = 0;
