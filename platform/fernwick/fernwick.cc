@@ -44,6 +44,45 @@ pcre2_match_data* ThreadMatchData() {
   return t_scratch.match_data;
 }
 
+// Whether this PCRE2's JIT misreads \W, \D and \S at a character past ASCII
+// in UTF mode with PCRE2_MATCH_INVALID_UTF and without UCP (10.42 finds no
+// \W in "\xc3\xa9", where its interpreter does); asked once, of the library
+// loaded.
+bool JitMissesShorthands() {
+  static const bool misses = [] {
+    int code = 0;
+    PCRE2_SIZE offset = 0;
+    pcre2_code* re = pcre2_compile(reinterpret_cast<PCRE2_SPTR>("\\W"), 2, PCRE2_UTF | PCRE2_MATCH_INVALID_UTF,
+                                   &code, &offset, nullptr);
+    pcre2_match_data* data = pcre2_match_data_create(1, nullptr);
+    const bool missed = re != nullptr && data != nullptr && pcre2_jit_compile(re, PCRE2_JIT_COMPLETE) == 0 &&
+                        pcre2_jit_match(re, reinterpret_cast<PCRE2_SPTR>("\xc3\xa9"), 2, 0, 0, data, nullptr) ==
+                            PCRE2_ERROR_NOMATCH;
+    pcre2_match_data_free(data);
+    pcre2_code_free(re);
+    return missed;
+  }();
+  return misses;
+}
+
+// Whether `pattern` may hold \W, \D or \S (an escaped backslash is passed
+// over; inside a class or \Q...\E they count too, which only costs time).
+bool HasNegatedShorthand(const char* pattern, size_t length) {
+  for (size_t i = 0; i + 1 < length; ++i) {
+    if (pattern[i] != '\\') continue;
+    const char next = pattern[++i];
+    if (next == 'W' || next == 'D' || next == 'S') return true;
+  }
+  return false;
+}
+
+bool HasByteAboveAscii(const unsigned char* s, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (s[i] >= 0x80) return true;
+  }
+  return false;
+}
+
 // Hands PCRE2 the calling thread's JIT stack (null: the 32 KiB machine stack).
 pcre2_jit_stack* ThreadJitStack(void*) {
   if (t_scratch.jit_stack == nullptr) {
@@ -92,6 +131,8 @@ class RegEx final : public FernwickRegEx {
     pcre2_set_depth_limit(context_, kDepthLimit);
     // Without JIT support the interpreter runs the pattern: still correct.
     jit_compiled_ = jit_ && pcre2_jit_compile(code_, PCRE2_JIT_COMPLETE) == 0;
+    shorthand_subjects_ = jit_compiled_ && (flags & PCRE2_UCP) == 0 && HasNegatedShorthand(pattern, length) &&
+                          JitMissesShorthands();
     if (jit_compiled_) pcre2_jit_stack_assign(context_, ThreadJitStack, nullptr);
     return FERNWICK_OK;
   }
@@ -106,8 +147,11 @@ class RegEx final : public FernwickRegEx {
     const auto* bytes = reinterpret_cast<PCRE2_SPTR>(subject != nullptr ? subject : "");
     // The arguments are checked above: compiled code runs without
     // pcre2_match's checks.
-    int rc = jit_compiled_ ? pcre2_jit_match(code_, bytes, length, start, 0, data, context_)
-                           : pcre2_match(code_, bytes, length, start, 0, data, context_);
+    // A subject past ASCII goes to the interpreter when the JIT would
+    // misread the pattern's \W, \D or \S there.
+    const bool interpret = !jit_compiled_ || (shorthand_subjects_ && HasByteAboveAscii(bytes, length));
+    int rc = interpret ? pcre2_match(code_, bytes, length, start, jit_compiled_ ? PCRE2_NO_JIT : 0, data, context_)
+                       : pcre2_jit_match(code_, bytes, length, start, 0, data, context_);
     if (rc == PCRE2_ERROR_NOMATCH) return FERNWICK_NO_MATCH;
     // Every other error is a limit (match, depth, heap, JIT stack) or memory.
     if (rc < 0) return Cut();
@@ -135,11 +179,13 @@ class RegEx final : public FernwickRegEx {
     code_ = nullptr;
     context_ = nullptr;
     jit_compiled_ = false;
+    shorthand_subjects_ = false;
     error_[0] = 0;
   }
 
   const bool jit_;
   bool jit_compiled_ = false;
+  bool shorthand_subjects_ = false;  // subjects past ASCII go to the interpreter
   pcre2_code* code_ = nullptr;
   pcre2_match_context* context_ = nullptr;
   char error_[256] = {};

@@ -66,6 +66,9 @@ TEST_F(FernwickTest, SearchAnswersAsPcreOnAnyBytes) {
       {"a\\0b", 0, std::string("a\0b", 3), 0, 1},
       {"\\w", 0, "\xc3\xa9", 0, 0},
       {"\\w", FERNWICK_UCP, "\xc3\xa9", 0, 1},
+      {"\\W", 0, "\xc3\xa9", 0, 1},  // without UCP, no word character
+      {"a\\D\\S$", 0, "a\xc3\xa9\xe2\x80\x94", 0, 1},
+      {"\\W", FERNWICK_UCP, "\xc3\xa9", 0, 0},
       {"", 0, "", 0, 1},
   };
   for (int fast = 0; fast < 2; ++fast) {
@@ -161,7 +164,7 @@ TEST_F(FernwickTest, BuffMapCopiesTheTextAndTellsLines) {
 // refuses those whose meaning may differ from PCRE2's, declines subjects it
 // cannot decide, and on the others sets the bit of every pattern Search
 // finds: a clear bit is a sure "no match". (A set bit only says "may match":
-// PCRE2's JIT, for one, finds no \W in "\xc3\xa9z", where RE2 does.)
+// the set holds a(?=b) as a, which "ac" matches.)
 TEST_F(FernwickTest, PatternSetAgreesWithSearch) {
   const char* const refused[] = {"(a)\\1", "a\\vb", "\\p{L}", "a(?i)cat", "\\Qa.b\\E", "a{,3}", "(?<n>a)",
                                  "a++", "\\Z", "(a", "a(?=b", "(?=(?i)a)b", "(*UCP)a", "(?#c)a"};
