@@ -4,7 +4,9 @@
 // over the same patterns on the same messages (chat lines joined to about 90
 // bytes), and the prefilter's scan of the sample alone. The sample cases
 // run on the sample chat (argument 0) and on ordinary chat (1): the chat lines
-// that no sample pattern matches, on which no rule fires. Then building
+// that no sample pattern matches, on which no rule fires; the same and 1,000
+// rules from two threads through one filter (items_per_second is then the
+// two threads' sum). Then building
 // 1,000 rules in full (JIT and prefilter included) and an incremental update
 // of 10 of them. items_per_second is messages per second.
 #define PCRE2_CODE_UNIT_WIDTH 8
@@ -259,6 +261,19 @@ void BM_SignFilterNoPrefilter(benchmark::State& state) {
   RunFilter(state, GeneratedFolder(static_cast<int>(state.range(0))), false);
 }
 
+// Two threads through one filter, as a host passes items from several
+// threads: the sample rules on the sample chat (0) and on ordinary chat (1),
+// and 1,000 generated rules (2). One plug-in serves both threads (a host
+// loads it once); it stays loaded until the program ends.
+void BM_SignFilterTwoThreads(benchmark::State& state) {
+  static auto* const sample = new tervo_bench::PluginWithFilter(nsImModules::kSignFilterName, "child", SampleFolder());
+  static auto* const generated =
+      new tervo_bench::PluginWithFilter(nsImModules::kSignFilterName, "child", GeneratedFolder());
+  const bool rules = state.range(0) == 2;
+  const Corpus& corpus = rules ? Messages() : SampleCorpus(state);
+  tervo_bench::RunProcessEntity(state, (rules ? generated : sample)->filter, corpus.texts, {}, corpus.seconds);
+}
+
 // The prefilter's scan alone, as it scans an ASCII message: the floor under
 // the filter's cost per message.
 void BM_SetScanSample(benchmark::State& state) {
@@ -320,6 +335,7 @@ BENCHMARK(BM_SignFilterSample)->Arg(0)->Arg(1);
 BENCHMARK(BM_Pcre2Loop)->Arg(10)->Arg(100)->Arg(1000);
 BENCHMARK(BM_SignFilterNoPrefilter)->Arg(10)->Arg(100)->Arg(1000);
 BENCHMARK(BM_SignFilter)->Arg(10)->Arg(100)->Arg(1000);
+BENCHMARK(BM_SignFilterTwoThreads)->Arg(0)->Arg(1)->Arg(2)->Threads(2)->UseRealTime();
 BENCHMARK(BM_InitFull1000)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Incremental10)->Unit(benchmark::kMillisecond);
 
