@@ -68,6 +68,7 @@ TEST_F(FernwickTest, SearchAnswersAsPcreOnAnyBytes) {
       {"\\w", FERNWICK_UCP, "\xc3\xa9", 0, 1},
       {"\\W", 0, "\xc3\xa9", 0, 1},  // without UCP, no word character
       {"a\\D\\S$", 0, "a\xc3\xa9\xe2\x80\x94", 0, 1},
+      {"\\W", 0, "\xc3\xa9" "abcdefgh", 0, 1},  // the character among eight bytes read at once
       {"\\W", FERNWICK_UCP, "\xc3\xa9", 0, 0},
       {"", 0, "", 0, 1},
   };
