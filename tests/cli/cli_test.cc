@@ -13,11 +13,10 @@
 
 namespace {
 
-using tervo_test::TempDir;
 namespace fs = std::filesystem;
-
 using tervo_test::CommandResult;
 using tervo_test::RunTervo;
+using tervo_test::TempDir;
 
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -61,7 +60,6 @@ const char kWordsSource[] =
     "category bullying 3 6 15 9\n"
     "idiot 2\n"
     "loser 3\n";
-
 const char kMarkovianSource[] =
     "class grooming 10\n"
     "4 secret\n"
@@ -130,8 +128,7 @@ TEST(TervoCommand, DumpPrintsTheHeaderAndRefusesADamagedFile) {
       "# payload: 11 bytes\n",
       run.out);
   std::string bytes = tervo_test::ReadFile(path);
-  bytes[130] ^= 0x01;
-  WriteText(path, bytes);
+  WriteText(path, bytes.replace(130, 1, 1, static_cast<char>(bytes[130] ^ 0x01)));
   run = RunTervo("dump sample.dat --work-dir .", dir.path());
   EXPECT_EQ(1, run.status);
   EXPECT_TRUE(Has(run.out, "File CRC does not match with its stored CRC! [sample.dat] position"))
@@ -198,11 +195,7 @@ TEST(TervoCommand, BadArgumentsAndSourcesAnswerTheirStatusAndMessage) {
     TempDir dir;
     if (!source.empty()) WriteText(dir.File("src.txt"), source);
     CommandResult run = RunTervo(args, dir.path());
-    if (status == kNotZero) {
-      EXPECT_NE(0, run.status);
-    } else {
-      EXPECT_EQ(status, run.status);
-    }
+    EXPECT_TRUE(status == kNotZero ? run.status != 0 : run.status == status) << run.status;
     EXPECT_TRUE(Has(run.out, message)) << run.out;
     EXPECT_FALSE(fs::exists(dir.File("out.dat")));
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(dir.path()));
@@ -264,8 +257,7 @@ TEST_F(DataDirTest, PrintsValidJsonLinesWithTheVerdictPerMessageAndAge) {
       {16, "\"line\":1,\"age\":\"teen\",\"keys\":{\"41010\":-1"},
       {17, "\"line\":3,\"age\":\"child\",\"keys\":{\"41010\":8,\"41011\":1}"},
       {18, "\"line\":4,\"error\""}, {19, "unknown age"}, {20, "\"line\":6,\"error\""},
-      {21, "\"line\":7,\"age\":\"child\",\"keys\":{\"41010\":-1}"},
-      {22, "\"line\":8,\"error\""},
+      {21, "\"line\":7,\"age\":\"child\",\"keys\":{\"41010\":-1}"}, {22, "\"line\":8,\"error\""},
       {23, "\"line\":9,\"age\":\"child\",\"keys\":{\"41010\":5}"},
   };
   for (const auto& [at, part] : expected) EXPECT_TRUE(Has(lines[at], part)) << lines[at];
@@ -301,8 +293,7 @@ TEST_F(DataDirTest, ClassifyStopsOnADataFileThatIsThereButCannotBeLoaded) {
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(dir_.path()));
     fs::remove_all(path);
   }
-  // Absent and empty files only leave their filter out.
-  SetUp();
+  SetUp();  // absent and empty files only leave their filter out
   fs::remove(dir_.File("im_markovian.dat"));
   CommandResult run = RunTervo(classify, dir_.path());
   EXPECT_EQ(0, run.status) << run.out;
@@ -316,8 +307,7 @@ TEST_F(DataDirTest, CompileRefusesAListWhoseFileNoReaderWouldOpen) {
   {
     std::ofstream big(dir_.File("big.txt"), std::ios::binary);
     big << "category big 1 2 3 4\n";
-    const std::string tail(1000, 'x');
-    for (int i = 0; i < 52000; ++i) big << "w" << i << tail << " 1\n";
+    for (int i = 0; i < 52000; ++i) big << "w" << i << std::string(1000, 'x') << " 1\n";
   }
   CommandResult big = RunTervo("compile words big.txt -o imwords.dat", dir_.path());
   EXPECT_EQ(1, big.status);
@@ -336,15 +326,12 @@ TEST(TervoCommand, ExampleChatGivesTheSameVerdictsOnAnyThreadsAndWithoutThePrefi
   EXPECT_EQ(one.out, RunTervo(args + "2", dir.path(), true).out);
   EXPECT_EQ(one.out, RunTervo(args + "4", dir.path(), true).out);
   {
-    // Without the prefilter every signature runs: the verdicts are the same.
-    tervo_test::ScopedEnv off("TERVO_PREFILTER", "0");
+    tervo_test::ScopedEnv off("TERVO_PREFILTER", "0");  // every signature runs
     EXPECT_EQ(one.out, RunTervo(args + "1", dir.path(), true).out);
   }
-  const std::vector<std::string> lines = tervo_test::SplitLines(one.out);
-  // One line per message and age.
+  const std::vector<std::string> lines = tervo_test::SplitLines(one.out);  // per message and age
   ASSERT_EQ(2 * tervo_test::SplitLines(tervo_test::ReadFile(chat)).size(), lines.size());
-  // The sample lists flag something for a child, and fewer messages for an adult.
-  // So do the sample rules; most of them protect children and teens only.
+  // The sample lists and rules flag something for a child, and fewer messages for an adult.
   int flagged[2] = {0, 0}, marked[2] = {0, 0};
   for (const std::string& line : lines) {
     const bool adult = Has(line, "\"age\":\"adult\"");

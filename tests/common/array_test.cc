@@ -13,7 +13,7 @@ using ascommon::CArray;
 using ascommon::CMap;
 using ascommon::sstring;
 
-TEST(CArray, GrowsInStepsAndAlwaysKeepsAFreeSlot) {
+TEST(CArray, GrowsInStepsKeepsAFreeSlotAndChecksIndexes) {
   CArray<int, 64> a;
   EXPECT_EQ(0u, a.GetCapacity());
   for (int i = 0; i < 63; ++i) ASSERT_EQ(0, a.Add(i));
@@ -21,9 +21,7 @@ TEST(CArray, GrowsInStepsAndAlwaysKeepsAFreeSlot) {
   ASSERT_EQ(0, a.Add(63));  // the last free slot is never filled
   EXPECT_EQ(128u, a.GetCapacity());
   for (int i = 0; i < 64; ++i) EXPECT_EQ(i, a[i]);
-}
 
-TEST(CArray, SetSizeWithAndWithoutTheCountFlag) {
   CArray<int, 4> b;
   for (int i = 0; i < 5; ++i) b.Add(i * 10);
   ASSERT_EQ(0, b.SetSize(3, false));
@@ -35,14 +33,10 @@ TEST(CArray, SetSizeWithAndWithoutTheCountFlag) {
   EXPECT_EQ(12u, b.GetCapacity());
   ASSERT_EQ(0, b.SetSize(0, true));
   EXPECT_EQ(nullptr, b.GetData());
-}
-
-TEST(CArray, CheckedIndexRaisesAtTheCount) {
-  CArray<char, 4> a;
-  EXPECT_THROW(a[0], InvalidIndexException);
-  a.Add('x');
+  EXPECT_THROW(b[0], InvalidIndexException);
+  b.Add(1);
   try {
-    a[1];
+    b[1];  // the checked index raises at the count
     FAIL() << "no throw";
   } catch (const ASException& e) {
     EXPECT_EQ(-301, e.GetCode());
@@ -68,7 +62,6 @@ TEST(CArray, OwnsStringElementsAcrossGrowthAndShrink) {
 }
 
 TEST(CMap, DefaultHashesMatchTheirDefinitions) {
-  // Reference values computed independently of this code.
   EXPECT_EQ(2075347461u, ascommon::HashKey(uint64_t{0}));
   EXPECT_EQ(4215896077u, ascommon::HashKey(uint64_t{0x0102030405060708}));
   EXPECT_EQ(0u, ascommon::HashKey(uint32_t{0}));
@@ -97,6 +90,7 @@ TEST(CMap, InsertLookupRemove) {
 
 uint32_t OneBucket(const uint32_t&) { return 0; }
 
+// The keys in iteration order.
 std::vector<uint32_t> Keys(CMap<uint32_t, int>& map) {
   std::vector<uint32_t> keys;
   for (auto& entry : map) keys.push_back(entry.key);
@@ -115,11 +109,21 @@ TEST(CMap, ChainsKeepInsertionOrderOrKeyOrder) {
   ASSERT_EQ(0, sorted.Insert(4, 0));
   EXPECT_EQ((std::vector<uint32_t>{1, 3, 4, 9}), Keys(sorted));
 
+  ASSERT_EQ(0, sorted.ReHash(3));  // still sorted within every bucket
+  EXPECT_EQ((std::vector<uint32_t>{1, 3, 4, 9}), Keys(sorted));
+
   CMap<uint32_t, int> plain(OneBucket);
   for (uint32_t k : {5u, 1u, 3u}) ASSERT_EQ(0, plain.Insert(k, 0));
   ASSERT_EQ(0, plain.Remove(3));
   ASSERT_EQ(0, plain.Insert(2, 0));
   EXPECT_EQ((std::vector<uint32_t>{5, 1, 2}), Keys(plain));
+
+  // Iteration goes bucket by bucket.
+  CMap<uint32_t, int> empty;
+  EXPECT_TRUE(empty.begin() == empty.end());
+  CMap<uint32_t, int> map(4, [](const uint32_t& key) { return key; });
+  for (uint32_t k : {6u, 1u, 4u, 3u, 9u}) map.Insert(k, 0);
+  EXPECT_EQ((std::vector<uint32_t>{4, 1, 9, 6, 3}), Keys(map));
 }
 
 TEST(CMap, ReHashKeepsEveryEntry) {
@@ -134,24 +138,6 @@ TEST(CMap, ReHashKeepsEveryEntry) {
     ASSERT_NE(nullptr, found) << i;
     EXPECT_EQ(i, *found);
   }
-
-  // A sorted map stays sorted within every bucket after a re-hash.
-  CMap<uint32_t, int> sorted(OneBucket);
-  sorted.SetSorted(true);
-  for (uint32_t k : {8u, 2u, 6u, 4u}) sorted.Insert(k, 0);
-  ASSERT_EQ(0, sorted.ReHash(3));
-  EXPECT_EQ((std::vector<uint32_t>{2, 4, 6, 8}), Keys(sorted));
-}
-
-TEST(CMap, IterationVisitsBucketsInOrder) {
-  CMap<uint32_t, int> empty;
-  EXPECT_TRUE(empty.begin() == empty.end());
-
-  auto by_value = [](const uint32_t& key) { return key; };
-  CMap<uint32_t, int> map(4, by_value);
-  for (uint32_t k : {6u, 1u, 4u, 3u, 9u}) map.Insert(k, 0);
-  // Buckets: 0 -> 4; 1 -> 1, 9; 2 -> 6; 3 -> 3.
-  EXPECT_EQ((std::vector<uint32_t>{4, 1, 9, 6, 3}), Keys(map));
 }
 
 }  // namespace

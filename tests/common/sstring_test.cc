@@ -23,6 +23,12 @@ bool InsideObject(const sstring& s, const void* p) {
 
 std::string Text(const sstring& s) { return std::string(s.data(), s.length()); }
 
+sstring Counted(const char* p, uint64_t n) {
+  sstring s;
+  s.assign(p, n);
+  return s;
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kAddressSanitizer = true;
 #elif defined(__has_feature)
@@ -35,29 +41,20 @@ constexpr bool kAddressSanitizer = false;
 constexpr bool kAddressSanitizer = false;
 #endif
 
-TEST(SString, InlineBelow24BytesWithTheTerminatorSo23CharactersGoToTheHeap) {
-  struct Case {
-    size_t chars;
-    bool inline_buffer;
-  } cases[] = {{0, true}, {1, true}, {22, true}, {23, false}, {24, false}, {100, false}};
-  for (const Case& c : cases) {
-    std::string text(c.chars, 'k');
+TEST(SString, InlineBelow24BytesWithTheTerminator) {
+  for (size_t chars : {0, 22, 23, 100}) {
+    std::string text(chars, 'k');
     sstring s;
     ASSERT_EQ(0, s.assign(text.c_str()));
-    EXPECT_EQ(c.inline_buffer, InsideObject(s, s.data())) << c.chars;
-    EXPECT_EQ(c.chars + 1, s.size()) << c.chars;
+    EXPECT_EQ(chars < 23, InsideObject(s, s.data())) << chars;
+    EXPECT_EQ(chars + 1, s.size()) << chars;
     EXPECT_EQ(text, s.c_str());
   }
-}
-
-TEST(SString, PointerAndCountConstructionStopsLengthAtEmbeddedZero) {
-  sstring s("ab\0cd", 5);
-  EXPECT_EQ(2u, s.length());
-  EXPECT_EQ('c', s.at(3));  // the bytes after the zero are still copied
-  // Assignment keeps the count as the length.
-  sstring t;
-  t.assign("ab\0cd", 5);
-  EXPECT_EQ(std::string("ab\0cd", 5), Text(t));
+  // Construction from pointer and count stops the length at a zero; assign keeps the count.
+  sstring z("ab\0cd", 5);
+  EXPECT_EQ(2u, z.length());
+  EXPECT_EQ('c', z.at(3));
+  EXPECT_EQ(std::string("ab\0cd", 5), Text(Counted("ab\0cd", 5)));
   EXPECT_TRUE(sstring(nullptr, 3).is_null());
 }
 
@@ -66,8 +63,6 @@ TEST(SString, AssignHandlesNullSelfAndOverlappingSources) {
   const char* before = s.data();
   EXPECT_EQ(0, s.assign(s.data()));
   EXPECT_EQ(before, s.data());
-
-  // A tail of the string's own text, inline and on the heap.
   s.assign(s.data() + 2);
   EXPECT_STREQ("llo", s.c_str());
   sstring h("0123456789012345678901234567890123456789");
@@ -80,7 +75,7 @@ TEST(SString, AssignHandlesNullSelfAndOverlappingSources) {
   EXPECT_TRUE(h.is_null());
 }
 
-TEST(SString, CopyAndMoveKeepBufferAndNullness) {
+TEST(SString, CopyMoveAndConcatenation) {
   sstring reserved;
   reserved.fill(40, 0);
   sstring copy(reserved);
@@ -99,6 +94,11 @@ TEST(SString, CopyAndMoveKeepBufferAndNullness) {
   sstring moved_small(std::move(small));
   EXPECT_STREQ("abc", moved_small.c_str());
   EXPECT_TRUE(small.is_null());
+
+  sstring a("left-");
+  EXPECT_STREQ("left-right and a long tail", sstring(a, sstring("right and a long tail")).c_str());
+  EXPECT_STREQ("left-", sstring(a, null).c_str());
+  EXPECT_TRUE(sstring(null, null).is_null());
 }
 
 TEST(SString, FillWithCharacterOrZeroes) {
@@ -113,8 +113,6 @@ TEST(SString, FillWithCharacterOrZeroes) {
   }
   EXPECT_EQ(0, s.fill(30, 0));
   EXPECT_EQ(std::string(30, '\0'), std::string(s.data(), 30));
-
-  // Text written into the reserved buffer becomes the string's.
   memcpy(s.buffer(), "written", 7);
   EXPECT_EQ(0, s.set_length(7));
   EXPECT_STREQ("written", s.c_str());
@@ -125,9 +123,8 @@ TEST(SString, AppendAcrossThe24ByteBoundary) {
   sstring s("0123456789");
   ASSERT_EQ(0, s.append("abcdefghijkl", 12));  // 22 chars + terminator
   EXPECT_TRUE(InsideObject(s, s.data()));
-  ASSERT_EQ(0, s.append("x", 1));  // 24 bytes: onto the heap
+  ASSERT_EQ(0, s.append("x", 1));
   EXPECT_FALSE(InsideObject(s, s.data()));
-  EXPECT_EQ(24u, s.size());
   // Appending the string to itself reads from the block being replaced.
   s.append(s);
   EXPECT_EQ("0123456789abcdefghijklx0123456789abcdefghijklx", Text(s));
@@ -135,7 +132,6 @@ TEST(SString, AppendAcrossThe24ByteBoundary) {
   EXPECT_EQ(0, s.append("zz", 0));
   EXPECT_EQ(47u, s.size());
 
-  // Appending to a null string assigns.
   sstring null;
   EXPECT_EQ(0, null.append("hi", 2));
   EXPECT_STREQ("hi", null.c_str());
@@ -145,54 +141,39 @@ TEST(SString, AppendAcrossThe24ByteBoundary) {
   reserved.fill(40, 0);
   EXPECT_EQ(0, reserved.append("a\0b", 3));
   EXPECT_TRUE(InsideObject(reserved, reserved.data()));
-  EXPECT_EQ(std::string("a\0b", 3), Text(reserved));  // embedded zeroes count
+  EXPECT_EQ(std::string("a\0b", 3), Text(reserved));
 }
 
 TEST(SString, FailedAllocationKeepsTheOldValue) {
   sstring s("keep me");
-  // A count whose size cannot be expressed is refused before allocating.
-  EXPECT_EQ(-2, s.append("x", UINT64_MAX - 2));
+  EXPECT_EQ(-2, s.append("x", UINT64_MAX - 2));  // a size that cannot be expressed
   EXPECT_EQ(-2, s.error());
-  EXPECT_STREQ("keep me", s.c_str());
   EXPECT_EQ(-2, s.fill(UINT64_MAX, 'x'));
   EXPECT_STREQ("keep me", s.c_str());
   if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer aborts on impossible allocations";
-  // A size the allocator cannot give.
   const uint64_t huge = uint64_t{1} << 62;
   EXPECT_EQ(-2, s.append("x", huge));
-  EXPECT_STREQ("keep me", s.c_str());
   EXPECT_EQ(-2, s.assign("x", huge));
   EXPECT_STREQ("keep me", s.c_str());
-}
-
-TEST(SString, ConcatenationConstructor) {
-  sstring a("left-");
-  sstring b("right and a long tail");
-  sstring ab(a, b);
-  EXPECT_STREQ("left-right and a long tail", ab.c_str());
-  sstring null;
-  EXPECT_STREQ("left-", sstring(a, null).c_str());
-  EXPECT_TRUE(sstring(null, null).is_null());
 }
 
 TEST(SString, CheckedIndexAnswersSpareOutOfRange) {
   sstring s("abc");
   EXPECT_EQ('\0', s.at(3));  // the terminator is within the size
   EXPECT_EQ(0, s.error());
-  EXPECT_EQ('Y', s.at(4));  // index == size
+  EXPECT_EQ('Y', s.at(4));
   EXPECT_EQ(-250, s.error());
   s.set_spare('?');
   EXPECT_EQ('?', s.at(100));
 }
 
-TEST(SString, CompareCodes) {
+TEST(SString, CompareEqualityAndOrder) {
   sstring null;
   sstring abc("abc");
   EXPECT_EQ(-3, null.compare(abc));
   EXPECT_EQ(-3, null.error());
   EXPECT_EQ(-2, abc.compare(null));
   EXPECT_EQ(-2, abc.compare(static_cast<const char*>(nullptr)));
-
   struct Case {
     const char* a;
     const char* b;
@@ -205,35 +186,23 @@ TEST(SString, CompareCodes) {
   };
   for (const Case& c : cases) {
     sstring a(c.a);
-    sstring b(c.b);
-    EXPECT_EQ(c.expected, a.compare(b, c.ignore_case)) << c.a << " vs " << c.b;
+    EXPECT_EQ(c.expected, a.compare(sstring(c.b), c.ignore_case)) << c.a << " vs " << c.b;
     EXPECT_EQ(c.expected, a.compare(c.b, c.ignore_case)) << c.a << " vs " << c.b;
     EXPECT_EQ(0, a.error());
   }
-}
 
-TEST(SString, EqualityAndOrderTreatNullApart) {
-  sstring null1;
+  // Two nulls are neither equal nor ordered; exactly one null: unequal, and "less" both ways.
   sstring null2;
-  EXPECT_FALSE(null1 == null2);
-  EXPECT_FALSE(null1 != null2);
-  EXPECT_FALSE(null1 < null2);
-
-  // Exactly one null: unequal, and "less" both ways round.
-  sstring a("a");
-  EXPECT_TRUE(a != null1);
-  EXPECT_TRUE(a < null1);
-  EXPECT_TRUE(null1 < a);
-
-  EXPECT_FALSE(a < a);
-
+  EXPECT_FALSE(null == null2);
+  EXPECT_FALSE(null != null2);
+  EXPECT_FALSE(null < null2);
+  EXPECT_TRUE(abc != null);
+  EXPECT_TRUE(abc < null);
+  EXPECT_TRUE(null < abc);
+  EXPECT_FALSE(abc < abc);
   // Equality looks at the whole length, past embedded zeroes.
-  sstring x;
-  x.assign("a\0b", 3);
-  sstring y;
-  y.assign("a\0c", 3);
-  EXPECT_FALSE(x == y);
-  EXPECT_TRUE(x < y);
+  EXPECT_FALSE(Counted("a\0b", 3) == Counted("a\0c", 3));
+  EXPECT_TRUE(Counted("a\0b", 3) < Counted("a\0c", 3));
 }
 
 TEST(SString, FindSubstringsAndCharacters) {
@@ -255,11 +224,7 @@ TEST(SString, FindSubstringsAndCharacters) {
   EXPECT_FALSE(null.find("a", &pos));
   EXPECT_FALSE(null.rfind('a', &pos));
   EXPECT_EQ(42u, pos);
-
-  // Searches cover the whole length, embedded zeroes included.
-  sstring z;
-  z.assign("ab\0cd", 5);
-  EXPECT_TRUE(z.find('d', &pos));
+  EXPECT_TRUE(Counted("ab\0cd", 5).find('d', &pos));  // past embedded zeroes
   EXPECT_EQ(4u, pos);
 }
 
@@ -267,15 +232,12 @@ TEST(SString, HashIsDjb2XorOverSignedBytes) {
   EXPECT_EQ(0u, sstring().hash());
   const uint32_t a = (5381u * 33u) ^ 97u;
   EXPECT_EQ((a * 33u) ^ 98u, sstring("ab").hash());
-  // 0x80 is -128: it mixes in as 0xFFFFFF80.
-  EXPECT_EQ((5381u * 33u) ^ 0xFFFFFF80u, sstring("\x80").hash());
+  EXPECT_EQ((5381u * 33u) ^ 0xFFFFFF80u, sstring("\x80").hash());  // 0x80 mixes in as -128
 }
 
-TEST(SString, Utf8ToLowerReplacesTheBuffer) {
-  // Upper and lower case of U+023A / U+2C65 differ in byte length, so the
-  // first attempts run out of room and are retried with more.
-  std::string upper;
-  std::string lower;
+TEST(SString, Utf8ToLowerGrowsTheBufferOrRejectsInvalidInput) {
+  // U+023A lower-cases to U+2C65, one byte longer: the first attempts run out of room.
+  std::string upper, lower;
   for (int i = 0; i < 40; ++i) {
     upper += "\xC8\xBA";
     lower += "\xE2\xB1\xA5";
@@ -283,39 +245,31 @@ TEST(SString, Utf8ToLowerReplacesTheBuffer) {
   sstring grow(upper.c_str());
   ASSERT_EQ(0, grow.UTF8_tolower(true));
   EXPECT_EQ(lower, Text(grow));
-}
 
-TEST(SString, Utf8ToLowerRejectsInvalidInputAndLogs) {
   tervo_test::CapturingTrace trace;
   sstring s("\x80");
   const char* before = s.data();
   EXPECT_EQ(-50, s.UTF8_tolower(true));
   EXPECT_EQ(-50, s.error());
   EXPECT_EQ(before, s.data());
-  // Without validation the bad sequence is found while lower-casing.
   EXPECT_EQ(-50, s.UTF8_tolower(false));
   EXPECT_EQ(-50, s.UTF8_regex_tolower(true));
   EXPECT_EQ(-50, s.UTF8_regex_tolower(false));
   EXPECT_STREQ("\x80", s.c_str());
   ASSERT_EQ(4u, trace.lines().size());
   EXPECT_NE(std::string::npos, trace.lines()[0].find("[sstring::UTF8_tolower] invalid UTF-8 buffer"));
-  sstring null;
-  EXPECT_EQ(-1, null.UTF8_tolower(false));
+  EXPECT_EQ(-1, sstring().UTF8_tolower(false));
 }
 
 TEST(SString, ToUsstringFollowsTheLocaleEncoding) {
   locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
   if (utf8 == static_cast<locale_t>(0)) GTEST_SKIP() << "no C.UTF-8 locale";
   locale_t previous = uselocale(utf8);
-
-  sstring s("a\xE2\x82\xAC\xF0\x9F\x98\x80");  // a, U+20AC, U+1F600
   usstring u;
-  EXPECT_EQ(0, s.to_usstring(&u));
+  EXPECT_EQ(0, sstring("a\xE2\x82\xAC\xF0\x9F\x98\x80").to_usstring(&u));
   EXPECT_EQ(std::u16string(u"a\u20AC\U0001F600"), std::u16string(u.data(), u.length()));
-
-  sstring bad("ok\xC3");
   usstring kept(u"kept");
-  EXPECT_EQ(-50, bad.to_usstring(&kept));
+  EXPECT_EQ(-50, sstring("ok\xC3").to_usstring(&kept));
   EXPECT_EQ(std::u16string(u"kept"), kept.data());
   uselocale(previous);
   freelocale(utf8);

@@ -10,24 +10,16 @@
 namespace {
 
 using nsPhraseMatch::CTokenizedText;
-using nsPhraseMatch::WordHash;
 
 uint32_t Hash(const std::string& word) {
-  return WordHash(word.data(), static_cast<uint32_t>(word.size()));
+  return nsPhraseMatch::WordHash(word.data(), static_cast<uint32_t>(word.size()));
 }
 
-std::vector<uint32_t> Tokens(const CTokenizedText& text) {
-  return std::vector<uint32_t>(text.Tokens(), text.Tokens() + text.Count());
-}
-
-TEST(Tokenizer, WordHashesFollowTheFormula) {
+TEST(Tokenizer, SplitsTextsIntoHashedWords) {
   // Worked out by hand from h = h * a + (signed) byte, a *= 378551.
   EXPECT_EQ(Hash("hello"), 0x3ad49e92u);
   EXPECT_EQ(Hash("caf\xc3\xa9"), 0x329575c0u);  // bytes of 128 and above count negative
   EXPECT_EQ(Hash("ca\\f\xc3\xa9"), Hash("caf\xc3\xa9"));
-}
-
-TEST(Tokenizer, SplitsTextsIntoWords) {
   const struct {
     std::string text;
     std::vector<std::string> words;
@@ -35,28 +27,26 @@ TEST(Tokenizer, SplitsTextsIntoWords) {
       {"hello, world!", {"hello", "world"}},
       {"\t(hello)\r\n[world]?", {"hello", "world"}},
       {"foo\\nbar\\tbaz\\rqux", {"foo", "bar", "baz", "qux"}},
-      {"ab\\cd \\xy", {"abcd", "xy"}},   // a backslash stays in its word, out of the hash
-      {"a\\\\b", {"a", "b"}},            // an escaped backslash is a separator again
+      {"ab\\cd \\xy", {"abcd", "xy"}},  // a backslash stays in its word, out of the hash
+      {"a\\\\b", {"a", "b"}},           // an escaped backslash is a separator again
       {"x-y_z$w caf\xc3\xa9", {"x-y_z$w", "caf\xc3\xa9"}},
       {std::string("one\0two", 7), {"one", "two"}},
+      // 23 bytes: room for 5 words at first, 12 in the end.
+      {"a b c d e f g h i j k l", {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l"}},
   };
   for (const auto& c : cases) {
     CTokenizedText text;
     ASSERT_EQ(text.Tokenize(c.text.data(), static_cast<uint32_t>(c.text.size())), 0) << c.text;
     std::vector<uint32_t> expected;
     for (const std::string& word : c.words) expected.push_back(Hash(word));
-    EXPECT_EQ(Tokens(text), expected) << c.text;
-    EXPECT_EQ(text.Capacity(), text.Count()) << c.text;
+    EXPECT_EQ(std::vector<uint32_t>(text.Tokens(), text.Tokens() + text.Count()), expected) << c.text;
+    EXPECT_EQ(text.Capacity(), text.Count()) << c.text;  // no spare room kept
   }
 }
 
-TEST(Tokenizer, GrowsPastItsFirstGuessAndRefusesEmptyInput) {
-  // 23 bytes: room for 5 words at first, 12 words in the end.
+TEST(Tokenizer, RefusesEmptyInput) {
   CTokenizedText text;
-  ASSERT_EQ(text.Tokenize("a b c d e f g h i j k l", 23), 0);
-  EXPECT_EQ(text.Count(), 12u);
-  EXPECT_EQ(text.Capacity(), 12u);
-
+  ASSERT_EQ(text.Tokenize("a b", 3), 0);
   const struct {
     const char* buffer;
     uint32_t length;
@@ -76,7 +66,6 @@ TEST(Tokenizer, GrowsPastItsFirstGuessAndRefusesEmptyInput) {
 }
 
 TEST(Tokenizer, CharacterClasses) {
-  using nsPhraseMatch::CharClass;
   using nsPhraseMatch::kSeparator;
   using nsPhraseMatch::kSpecial;
   const struct {
@@ -85,7 +74,7 @@ TEST(Tokenizer, CharacterClasses) {
   } cases[] = {{'a', 0},          {'-', 0},        {0x80, 0},       {0, kSeparator},
                {'\\', kSeparator}, {'`', kSeparator}, {'$', kSpecial}, {'|', kSpecial},
                {'*', kSpecial},   {'"', kSeparator | kSpecial}, {'.', kSeparator | kSpecial}};
-  for (const auto& c : cases) EXPECT_EQ(CharClass(c.c), c.flags) << static_cast<int>(c.c);
+  for (const auto& c : cases) EXPECT_EQ(nsPhraseMatch::CharClass(c.c), c.flags) << static_cast<int>(c.c);
 }
 
 }  // namespace

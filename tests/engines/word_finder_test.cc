@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,12 +16,9 @@ namespace {
 
 using nsLevenshtein::CWordFinder;
 
-struct FinderDeleter {
-  void operator()(CWordFinder* f) const { CWordFinder::Destroy(f); }
-};
-using Finder = std::unique_ptr<CWordFinder, FinderDeleter>;
+using Finder = std::unique_ptr<CWordFinder, decltype(&CWordFinder::Destroy)>;
 
-Finder NewFinder() { return Finder(CWordFinder::Create()); }
+Finder NewFinder() { return Finder(CWordFinder::Create(), &CWordFinder::Destroy); }
 
 // The same bytes in both objects: nothing else changed.
 bool SameTables(const CWordFinder& a, const CWordFinder& b) {
@@ -109,7 +107,6 @@ TEST(WordFinder, CostFilesAddUpAndLongLinesAreReadInPieces) {
   expected->SetPairCost('o', '0', 250);
   expected->SetPairCost('O', '0', 250);
   EXPECT_TRUE(SameTables(*f, *expected));
-
   EXPECT_FALSE(nsLevenshtein::LoadCostFile(dir.File("missing.txt").c_str(), f.get()));
   EXPECT_FALSE(nsLevenshtein::LoadCostFile(dir.File("a.txt").c_str(), nullptr));
   EXPECT_TRUE(SameTables(*f, *expected));

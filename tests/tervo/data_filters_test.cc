@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,16 +58,15 @@ TEST_F(DataFiltersTest, WordsTemporaryFolderAlwaysEndsInASeparator) {
   auto* shared = static_cast<nsImModules::WordsSharedData*>(filter->sharedData);
   const std::string dir = data_.path();
   const struct {
-    std::string setting, stored;
-  } cases[] = {{dir, dir + "\\"}, {dir + "/", dir + "/"}, {dir + "\\", dir + "\\"}, {"", "\\"}};
+    std::optional<std::string> setting;
+    std::string stored;
+  } cases[] = {{dir, dir + "\\"}, {dir + "/", dir + "/"}, {dir + "\\", dir + "\\"}, {"", "\\"},
+               {std::nullopt, ".\\"}};
   for (const auto& c : cases) {
-    settings_.SetString(kGlobalTempPathKey, c.setting);
+    c.setting ? settings_.SetString(kGlobalTempPathKey, *c.setting) : settings_.Remove(kGlobalTempPathKey);
     filter->ApplySharedSettings();
     EXPECT_EQ(std::string(shared->tempFolder.c_str()), c.stored);
   }
-  settings_.Remove(kGlobalTempPathKey);
-  filter->ApplySharedSettings();
-  EXPECT_EQ(std::string(shared->tempFolder.c_str()), ".\\");
   EXPECT_TRUE(LogContains("Module Im Words Filter failed to apply shared settings with message: "
                           "invalid EmlGlobalTempPath"));
 }
@@ -96,8 +96,7 @@ TEST_F(DataFiltersTest, BlacklistDataFolderGetsABackslashUnlessItEndsInOne) {
     const char* path;
   } cases[] = {{"D:/lists/", "D:/lists/\\imblacklist.dat"},
                {"D:\\lists\\", "D:\\lists\\imblacklist.dat"},
-               {"", ".\\imblacklist.dat"}};  // the working folder
-  // Each test runs in a process of its own, so moving its working folder is safe.
+               {"", ".\\imblacklist.dat"}};  // the working folder (a process per test)
   std::filesystem::current_path(data_.path());
   for (const auto& c : cases) {
     settings_.SetString(kSharedDataPathKey, c.setting);

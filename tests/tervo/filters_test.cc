@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "common/item.h"
 #include "tests/support/plugin_fixture.h"
@@ -20,41 +18,37 @@ class FiltersTest : public PluginFixture {};
 using tervo_host::Item;
 
 TEST_F(FiltersTest, FiltersAnswerTheirConstantsAndIsEnabledOnlyForOne) {
-  // The absent case shows what each filter passes as the provider's
-  // fallback: the host answers it back when the key has no value.
+  // Absent: the provider's fallback each filter passes, which the host answers back.
   const uint8_t codes[] = {200, 203, 203, 203};
   const bool when_absent[] = {true, false, true, false};
-  const std::optional<int32_t> values[] = {1, 0, 2, -1, std::nullopt};
   for (int i = 0; i < 4; ++i) {
     SCOPED_TRACE(kAllFilters[i]);
     CAFilter* filter = Create(kAllFilters[i]);
     EXPECT_EQ(filter->GetFilterCode(), codes[i]);
-    EXPECT_EQ(filter->ReservedQuery1(), 0);
-    EXPECT_EQ(filter->ReservedQuery2(), 0);
+    EXPECT_EQ(filter->ReservedQuery1() | filter->ReservedQuery2(), 0);
     EXPECT_EQ(filter->UnitTest(), 1);
-    const std::string line = LogLine("amodule.cc", 121, std::string("module [") + kAllFilters[i] +
-                                                            "] does not implement unit testing");
-    EXPECT_EQ(CountLogLines(line), 1) << Log();
+    EXPECT_EQ(CountLogLines(LogLine("amodule.cc", 121, std::string("module [") + kAllFilters[i] +
+                                                           "] does not implement unit testing")),
+              1)
+        << Log();
     uint64_t id = 100;
-    for (const std::optional<int32_t>& enabled : values) {
+    for (const std::optional<int32_t> enabled : {std::optional<int32_t>(1), {0}, {2}, {-1}, {}}) {
       SCOPED_TRACE(enabled ? std::to_string(*enabled) : "absent");
       ASSERT_EQ(Open(filter, ++id, "adult", enabled), 0);
       const bool expected = enabled ? *enabled == 1 : when_absent[i];
       EXPECT_EQ(filter->IsEnabled(id), expected);
-      // The host stores that answer as the session's flag.
-      EXPECT_EQ(filter->IsSessionFlagSet(id), expected);
+      EXPECT_EQ(filter->IsSessionFlagSet(id), expected);  // the host stores the answer
     }
   }
 }
 
 TEST_F(FiltersTest, FiltersFailWithoutSharedOrSessionData) {
-  struct Case {
+  const struct {
     const char* name;
     const char* settings_message;  // of the shared settings pass
     const char* session_prefix;    // of the session settings pass
     const char* prefix;            // of the item's failure
-  };
-  const Case cases[] = {
+  } cases[] = {
       {kBlacklistName, "[Parental BW List Advanced] invalid pointer to shared data struct",
        "[Parental BW List Advanced]", "[IM Black List Advanced]"},
       {kWordsName, "[IM Words Filter] Invalid shared data retreived", "[IM Words Filter]",
@@ -63,11 +57,10 @@ TEST_F(FiltersTest, FiltersFailWithoutSharedOrSessionData) {
       {kMarkovianName, "[IM Markovian Filter] Invalid shared data retreived",
        "[IM Markovian Filter]", "[IM Markovian Filter]"},
   };
-  // The signature filter looks for its rules before its shared data.
-  TempDir data;
+  TempDir data;  // the signature filter looks for its rules before its shared data
   std::ofstream(data.File(nsImModules::kSignDataFile)).flush();
   UseDataFolder(data.path());
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     CAFilter* filter = Create(c.name);
     ASSERT_EQ(Open(filter, 3, "adult", 1), 0);
@@ -81,12 +74,10 @@ TEST_F(FiltersTest, FiltersFailWithoutSharedOrSessionData) {
     const std::string no_shared = Bad(std::string(c.prefix) + " invalid shared data struct");
     EXPECT_EQ(filter->ProcessEntity(3, item.get(), 0), -104);
     EXPECT_EQ(LastMessage(), EntityFailure(c.name, no_shared));
-    if (text_filter) {
-      // The text filters' command reads the shared data too.
+    if (text_filter) {  // their command reads the shared data too
       EXPECT_EQ(filter->ProcessCommand(), -104);
-      EXPECT_EQ(LastMessage(),
-                std::string("Module ") + c.name + " failed to process command with message: " +
-                    no_shared);
+      EXPECT_EQ(LastMessage(), std::string("Module ") + c.name +
+                                   " failed to process command with message: " + no_shared);
     }
     filter->sharedData = shared;
     // The locks of the failed calls were released.
@@ -94,8 +85,7 @@ TEST_F(FiltersTest, FiltersFailWithoutSharedOrSessionData) {
     EXPECT_EQ(filter->ProcessCommand(), 0);
     EXPECT_EQ(LastCode(), 0);
 
-    // An unknown session, and a flagged one whose data was never made (the
-    // factory's release copes with it too).
+    // An unknown session, and a flagged one whose data was never made.
     ASSERT_EQ(filter->sessions.Insert(9, nobjSessionInfo{nullptr, true}), 0);
     for (uint64_t id : {99, 9}) {
       as_set_err(0, nullptr);
@@ -109,8 +99,7 @@ TEST_F(FiltersTest, FiltersFailWithoutSharedOrSessionData) {
                 EntityFailure(c.name, Bad(std::string(c.prefix) + " invalid data struct")));
     }
     EXPECT_EQ(filter->locker.GetReaderCount(), 0);
-    // The write lock was released each time.
-    EXPECT_EQ(filter->ApplySessionSettings(3), 0);
+    EXPECT_EQ(filter->ApplySessionSettings(3), 0);  // the write lock was released each time
   }
 }
 
@@ -118,30 +107,25 @@ TEST_F(FiltersTest, TextFiltersCheckTheItemBeforeScoring) {
   for (const char* name : {kWordsName, kMarkovianName}) {
     SCOPED_TRACE(name);
     CAFilter* filter = Create(name);
-    // Not enabled: these filters do not look at the session flag.
-    ASSERT_EQ(Open(filter, 1, "child", 0), 0);
+    ASSERT_EQ(Open(filter, 1, "child", 0), 0);  // these filters ignore the session flag
     const std::string prefix = name == kWordsName ? "[IM Words Filter]" : "[IM Markovian Filter]";
-
-    // The failure names the first check the item fails: the item, the
-    // session, the IO box, the text, the command.
+    // The failure names the first check failed: item, session, IO box, text, command.
     const struct {
       uint64_t session;
       bool null_item, with_text, with_io;
       uint32_t command;
-      const char* raise;
       const char* text;
     } checks[] = {
-        {1, true, true, true, 0, "ASBadPtrException", " Invalid item to process"},
-        {42, true, true, true, 0, "ASBadPtrException", " Invalid item to process"},
-        {42, false, true, true, 0, "ASBadPtrException", " invalid data struct"},
-        {1, false, true, false, 0, "ASBadPtrException", " invalid IO blackbox"},
-        {1, false, false, false, 3, "ASBadPtrException", " invalid IO blackbox"},
-        {1, false, false, true, 0, "ASBadPtrException", " null parsed text buffers"},
-        {1, false, false, true, 1, "ASBadPtrException", " null parsed text buffers"},
-        {1, false, true, true, 1, "ASException", " Unknown command"},
+        {1, true, true, true, 0, "ASBadPtrException - MESSAGE: %s Invalid item to process"},
+        {42, true, true, true, 0, "ASBadPtrException - MESSAGE: %s Invalid item to process"},
+        {42, false, true, true, 0, "ASBadPtrException - MESSAGE: %s invalid data struct"},
+        {1, false, false, false, 3, "ASBadPtrException - MESSAGE: %s invalid IO blackbox"},
+        {1, false, false, true, 1, "ASBadPtrException - MESSAGE: %s null parsed text buffers"},
+        {1, false, true, true, 1, "ASException - MESSAGE: %s Unknown command"},
     };
     for (const auto& c : checks) {
-      const std::string text = std::string(c.raise) + " - MESSAGE: " + prefix + c.text;
+      std::string text = c.text;
+      text.replace(text.find("%s"), 2, prefix);
       SCOPED_TRACE(text);
       Item item(c.with_text ? "some words here" : nullptr, "aux form", "buddy");
       if (!c.with_io) item.DropIoBox();
@@ -149,12 +133,9 @@ TEST_F(FiltersTest, TextFiltersCheckTheItemBeforeScoring) {
       EXPECT_EQ(filter->ProcessEntity(c.session, c.null_item ? nullptr : item.get(), c.command),
                 -104);
       EXPECT_EQ(LastMessage(), EntityFailure(name, text));
-      // The read lock taken for the checks was released.
       EXPECT_EQ(filter->locker.GetReaderCount(), 0);
     }
-
-    // A good item passes every check and reaches the scoring (of an empty
-    // engine) with the session's age.
+    // A good item reaches the scoring (of an empty engine) with the session's age.
     Item item("some words here", nullptr, nullptr);
     EXPECT_EQ(filter->ProcessEntity(1, item.get(), 0), 0) << LastMessage();
     EXPECT_TRUE(LogContains(prefix + " Processing current text - age category: 2\n")) << Log();
@@ -178,16 +159,12 @@ TEST_F(FiltersTest, FlaggedFiltersLookOnlyAtFlaggedSessionsAndMarkNothingWithout
     as_set_err(-9, "stale");
     EXPECT_EQ(filter->ProcessEntity(1, nullptr, 0), 0);
     EXPECT_EQ(LastCode(), 0);
-    EXPECT_EQ(filter->ProcessEntity(1, item.get(), 0), 0);
     EXPECT_EQ(filter->ProcessEntity(1, item.get(), 2), 0);
     EXPECT_EQ(Log(), log);
 
     EXPECT_EQ(filter->ProcessEntity(2, nullptr, 0), -104);
-    EXPECT_EQ(LastCode(), -104);
-    EXPECT_EQ(LastMessage(),
-              EntityFailure(c.name, Bad(std::string(c.prefix) +
-                                        " invalid item received for processing")));
-
+    EXPECT_EQ(LastMessage(), EntityFailure(c.name, Bad(std::string(c.prefix) +
+                                                       " invalid item received for processing")));
     // With nothing loaded nothing is marked.
     as_set_err(-9, "stale");
     EXPECT_EQ(filter->ProcessEntity(2, item.get(), 0), 0);
@@ -198,14 +175,12 @@ TEST_F(FiltersTest, FlaggedFiltersLookOnlyAtFlaggedSessionsAndMarkNothingWithout
     }
     EXPECT_EQ(filter->locker.GetReaderCount(), 0);
     if (c.name != kBlacklistName) continue;
-
     // The blacklist filter classifies by the other party.
     for (bool with_io : {true, false}) {
       Item anonymous("hi", nullptr, nullptr);
       if (!with_io) anonymous.DropIoBox();
       EXPECT_EQ(filter->ProcessEntity(2, anonymous.get(), 0), -104);
-      EXPECT_EQ(LastMessage(),
-                EntityFailure(kBlacklistName, Bad("invalid pointer to the user info")));
+      EXPECT_EQ(LastMessage(), EntityFailure(kBlacklistName, Bad("invalid pointer to the user info")));
     }
   }
 }
@@ -214,13 +189,8 @@ TEST_F(FiltersTest, ProcessEntityLogsWhatItSkipsWithItsPlace) {
   CAFilter* blacklist = Create(kBlacklistName);
   CAFilter* sign = Create(kSignName);
   CAFilter* words = Create(kWordsName);
-  for (CAFilter* filter : {blacklist, sign, words}) {
-    ASSERT_EQ(Open(filter, 1, "child", 1), 0);
-    // An entry whose data was never made.
-    ASSERT_EQ(filter->sessions.Insert(8, nobjSessionInfo{nullptr, true}), 0);
-  }
-  // The flagged filters ask for the session's flag first, the words filter
-  // only for the session's data.
+  for (CAFilter* filter : {blacklist, sign, words}) ASSERT_EQ(Open(filter, 1, "child", 1), 0);
+  // An unknown session is no error for a flagged filter, but is for the words filter.
   const struct {
     CAFilter* filter;
     uint64_t id;
@@ -235,12 +205,8 @@ TEST_F(FiltersTest, ProcessEntityLogsWhatItSkipsWithItsPlace) {
       {sign, 1, 2, 0, "imsignfilter.cc", 153, "[IM Sign] this command is not supported"},
       {sign, 1, 0, 0, "imsignfilter.cc", 75, "pExecUnit->GetSignatures() returned NULL"},
       {blacklist, 99, 0, 0, "notifobj.cc", 233, "invalid session ID (99)"},
-      {blacklist, 8, 0, -104, "notifobj.cc", 196,
-       "invalid session or session not initialized for ID (8)"},
       {words, 99, 0, -104, "notifobj.cc", 196,
        "invalid session or session not initialized for ID (99)"},
-      {words, 8, 0, -104, "notifobj.cc", 196,
-       "invalid session or session not initialized for ID (8)"},
   };
   Item item("hello there", nullptr, "someone");
   for (const auto& c : cases) {

@@ -21,14 +21,11 @@ namespace {
 
 class PluginThreadsTest : public PluginFixture {};
 
-constexpr int kThreads = 4;
-constexpr int kItemsPerThread = 250;
-constexpr int kSettingsPasses = 8;
+constexpr int kThreads = 4, kItemsPerThread = 250, kSettingsPasses = 8;
 
 TEST_F(PluginThreadsTest, ItemsPassWhileTheHostReappliesSessionSettings) {
   Watchdog watchdog("ItemsPassWhileTheHostReappliesSessionSettings");
-  // The blacklist filter has no list and marks nobody; the Markovian filter
-  // scores against its empty model with the age the writer keeps changing.
+  // No list and an empty model: nothing is marked; the Markovian filter logs the age it saw.
   const struct {
     const char* name;
     uint32_t key;          // the verdict key no item may carry
@@ -41,8 +38,7 @@ TEST_F(PluginThreadsTest, ItemsPassWhileTheHostReappliesSessionSettings) {
     CAFilter* filter = Create(c.name);
     ASSERT_EQ(Open(filter, 1, "child", 1), 0);
 
-    // Per worker: the first call that failed, left an error code on the
-    // worker's own thread or wrote a verdict.
+    // Per worker: the first call that failed, left an error code or wrote a verdict.
     std::vector<std::string> first_problem(kThreads);
     std::latch start(kThreads + 1);
     std::atomic<int> finished{0};
@@ -65,8 +61,7 @@ TEST_F(PluginThreadsTest, ItemsPassWhileTheHostReappliesSessionSettings) {
     }
     start.arrive_and_wait();
     int passes = 0;
-    // Settings passes for as long as the workers run (at least a few, should
-    // they be quick), so that the writer keeps meeting readers.
+    // Settings passes for as long as the workers run, so the writer keeps meeting readers.
     while (passes < kSettingsPasses || finished.load() < kThreads) {
       settings_.SetString(kUserAgeKey, passes % 2 == 0 ? "teen" : "child", 1);
       EXPECT_EQ(filter->ApplySessionSettings(1), 0);
@@ -128,9 +123,9 @@ TEST_F(PluginThreadsTest, SessionsEnterAndLeaveTheMapOnlyBetweenItems) {
     EXPECT_EQ(filter->locker.GetReaderCount(), 0);
     if (name != kBlacklistName && name != kSignName) continue;
 
-    // The flagged filters look the session up under the read lock: the host
-    // enters session 5 under the write lock while an item of it (a null one,
-    // which only a known flagged session refuses) is passed.
+    // The flagged filters look the session up under the read lock: session 5
+    // is entered under the write lock while a (null) item of it waits, and
+    // only a known flagged session refuses a null item.
     std::string message;
     EXPECT_TRUE(WaitsForTheLock(
         filter, true,
@@ -143,7 +138,6 @@ TEST_F(PluginThreadsTest, SessionsEnterAndLeaveTheMapOnlyBetweenItems) {
           ASSERT_NE(data, nullptr);
           ASSERT_EQ(filter->sessions.Insert(5, nobjSessionInfo{data, true}), 0);
         }));
-    // The item saw the session entered.
     EXPECT_EQ(status, -104);
     EXPECT_NE(message.find("invalid item received for processing"), std::string::npos) << message;
     EXPECT_EQ(filter->locker.GetReaderCount(), 0);

@@ -1,5 +1,3 @@
-// The rule engine building a signature set from a data folder, in full and
-// from incremental lists.
 #include "src/engines/assl/asslengine.h"
 
 #include <gtest/gtest.h>

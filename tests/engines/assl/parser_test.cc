@@ -136,88 +136,67 @@ TEST(AsslParser, PrintsRulesInOneLayout) {
 
 TEST(AsslParser, ReportsErrorsAndRecovers) {
   const std::string good = "rule ok { condition: none; actions: none; metadata: none; }";
+  const std::string ok = "rule ok 20/100{100:1}";
+  const std::string meta = "metarule m { condition: ";
+  // In `log`, "@N " stands for the parser's syntax error prefix of line N; `discarded` is the
+  // rule the parser discards last, if any.
   const struct {
     std::string text;
     int result;
     std::vector<std::string> dumps;
     std::vector<std::string> log;
+    std::string discarded;
   } cases[] = {
-      {"", 0, {}, {}},
-      {" /* a\n comment */ \t\r\n", 0, {}, {}},
-      {"rule r { condition: none; actions: increase_score(5); metadata: none; }\n" + good,
-       0,
-       {"rule ok 20/100{100:1}"},
-       {"[parser] - t.slf:1: syntax error: syntax error, unexpected CONSTANT, expecting NAME",
-        "[parser] syntax error: invalid increase_score action",
-        "[parser] discarding simple rule r because it contains errors"}},
+      {"", 0, {}, {}, ""},
+      {" /* a\n comment */ \t\r\n", 0, {}, {}, ""},
+      {Rule("none;", "increase_score(5);") + "\n" + good, 0, {ok},
+       {"@1 unexpected CONSTANT, expecting NAME", "[parser] syntax error: invalid increase_score action"},
+       "simple rule r"},
       // After the error, completed items are skipped, not recorded.
-      {"metarule m { condition: a &&; actions: mark(\"x\", 1); metadata: none; }",
-       0,
-       {},
-       {"[parser] - t.slf:1: syntax error: syntax error, unexpected ';'",
-        "[parser] invalid condition expression - check your syntax!",
-        "[parser] - error recovery: skipping until error flag is reset",
-        "[parser] discarding meta-rule m because it contains errors"}},
-      {"\n\n" + Rule("none;", "none;", "enabled = True;"),
-       0,
-       {},
-       {"[parser] - t.slf:3: syntax error: syntax error, unexpected NAME, expecting AS_TRUE or "
-        "AS_FALSE",
-        "[parser] invalid metainfo item", "[parser] discarding simple rule r because it contains errors"}},
-      {Rule("none;", "none;", "priority = 1.5;"),
-       0,
-       {},
-       {"[parser] - t.slf:1: syntax error: syntax error, unexpected CONSTANT, expecting ';'",
-        "[parser] invalid metainfo item", "[parser] discarding simple rule r because it contains errors"}},
-      {Rule("exists(Headers::ALL);"),
-       0,
-       {},
-       {"[parser] - t.slf:1: syntax error: syntax error, unexpected ALL, expecting "
-        "COLLECTION or STRING_LITERAL",
-        "[parser] syntax error: invalid exists condition",
-        "[parser] discarding simple rule r because it contains errors"}},
-      {Rule("none;", "none;", "enabled = ALL;"),
-       0,
-       {},
-       {"[parser] - t.slf:1: syntax error: syntax error, unexpected ALL, expecting AS_TRUE or AS_FALSE",
-        "[parser] invalid metainfo item", "[parser] discarding simple rule r because it contains errors"}},
-      {"metarule m { condition: any; actions: none; metadata: none; }",
-       0,
-       {},
-       {"[parser] - t.slf:1: syntax error: syntax error, unexpected ANY",
-        "[parser] invalid condition expression - check your syntax!",
-        "[parser] discarding meta-rule m because it contains errors"}},
-      {"rule r { metadata: none; }",
-       0,
-       {},
-       {"[parser] - t.slf:1: syntax error: syntax error, unexpected METADATA, expecting CONDITION",
-        "[parser] invalid body structure - check sections!",
-        "[parser] discarding simple rule r because it contains errors"}},
-      {"text outside " + good,
-       0,
-       {"rule ok 20/100{100:1}"},
-       {"[parser] - t.slf:1: syntax error: syntax error, unexpected NAME, expecting end of file or "
-        "RULE or METARULE",
-        "[parser] input error: text outside rules?"}},
-      {good + " " + good,
-       0,
-       {"rule ok 20/100{100:1}", "rule ok 20/100{100:1}"},
-       {"[parser] ok - warning: a rule with the same name already exists"}},
+      {meta + "a &&; actions: mark(\"x\", 1); metadata: none; }", 0, {},
+       {"@1 unexpected ';'", "[parser] invalid condition expression - check your syntax!",
+        "[parser] - error recovery: skipping until error flag is reset"},
+       "meta-rule m"},
+      {"\n\n" + Rule("none;", "none;", "enabled = True;"), 0, {},
+       {"@3 unexpected NAME, expecting AS_TRUE or AS_FALSE", "[parser] invalid metainfo item"},
+       "simple rule r"},
+      {Rule("none;", "none;", "priority = 1.5;"), 0, {},
+       {"@1 unexpected CONSTANT, expecting ';'", "[parser] invalid metainfo item"}, "simple rule r"},
+      {Rule("exists(Headers::ALL);"), 0, {},
+       {"@1 unexpected ALL, expecting COLLECTION or STRING_LITERAL",
+        "[parser] syntax error: invalid exists condition"},
+       "simple rule r"},
+      {meta + "any; actions: none; metadata: none; }", 0, {},
+       {"@1 unexpected ANY", "[parser] invalid condition expression - check your syntax!"}, "meta-rule m"},
+      {"rule r { metadata: none; }", 0, {},
+       {"@1 unexpected METADATA, expecting CONDITION", "[parser] invalid body structure - check sections!"},
+       "simple rule r"},
+      {"text outside " + good, 0, {ok},
+       {"@1 unexpected NAME, expecting end of file or RULE or METARULE",
+        "[parser] input error: text outside rules?"},
+       ""},
+      {good + " " + good, 0, {ok, ok}, {"[parser] ok - warning: a rule with the same name already exists"}, ""},
       // An unclosed comment ends the input; the rule before it stands.
-      {good + "\n/* open", 0, {"rule ok 20/100{100:1}"},
-       {"[lexer] C-style comment not closed before end of file"}},
+      {good + "\n/* open", 0, {ok}, {"[lexer] C-style comment not closed before end of file"}, ""},
       {"rule r { condition: none;", 1, {},
-       {"[parser] - t.slf:1: syntax error: syntax error, unexpected end of file, expecting ACTIONS",
-        "releasing current rule"}},
-      {"rule", 1, {}, {"[parser] - t.slf:1: syntax error: syntax error, unexpected end of file, expecting NAME"}},
-      {"metarule m { condition: " + std::string(20000, '(') + "a", 2, {},
-       {"[parser] - t.slf:1: syntax error: memory exhausted", "releasing current rule"}},
+       {"@1 unexpected end of file, expecting ACTIONS", "releasing current rule"}, ""},
+      {"rule", 1, {}, {"@1 unexpected end of file, expecting NAME"}, ""},
+      {meta + std::string(20000, '(') + "a", 2, {},
+       {"[parser] - t.slf:1: syntax error: memory exhausted", "releasing current rule"}, ""},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 80));
+    std::vector<std::string> log;
+    for (const std::string& line : c.log) {
+      log.push_back(line[0] != '@' ? line
+                                   : "[parser] - t.slf:" + line.substr(1, 1) + ": syntax error: syntax error, " +
+                                         line.substr(3));
+    }
+    if (!c.discarded.empty()) log.push_back("[parser] discarding " + c.discarded + " because it contains errors");
     Parsed parsed = Parse(c.text);
-    EXPECT_EQ(parsed.result, c.result) << c.text.substr(0, 80);
-    EXPECT_EQ(parsed.dumps, c.dumps) << c.text.substr(0, 80);
-    EXPECT_EQ(parsed.log, c.log) << c.text.substr(0, 80);
+    EXPECT_EQ(parsed.result, c.result);
+    EXPECT_EQ(parsed.dumps, c.dumps);
+    EXPECT_EQ(parsed.log, log);
   }
 }
 

@@ -110,19 +110,12 @@ TEST(AsslRule, RefusesItemsItCannotBuild) {
 // Items the grammar never records, made by hand: each missing piece has its
 // message and makes no rule.
 TEST(AsslRule, NamesTheMissingPieceOfAnItem) {
-  auto number = [](int32_t code, int32_t value) {
-    RecordedAttribute a;
-    a.code = code;
-    a.number = value;
-    return a;
+  const auto attribute = [](int32_t code, int32_t number, const char* text) {
+    return RecordedAttribute{code, text ? RecordedAttribute::kText : RecordedAttribute::kNumber, number,
+                             text ? text : "", nullptr};
   };
-  auto text = [](int32_t code, const char* value) {
-    RecordedAttribute a;
-    a.code = code;
-    a.kind = RecordedAttribute::kText;
-    a.text = value;
-    return a;
-  };
+  const auto number = [&](int32_t code, int32_t value) { return attribute(code, value, nullptr); };
+  const auto text = [&](int32_t code, const char* value) { return attribute(code, 0, value); };
   const struct {
     int32_t group, code;
     std::vector<RecordedAttribute> attributes;
